@@ -1,0 +1,26 @@
+#ifndef KAVRI_H
+#define KAVRI_H
+
+// The whole public API of the engine library in one include.
+
+#include "kavri_global.h"
+
+#include "vci.h"
+#include "canobj.h"
+#include "candata.h"
+#include "kvcommon.h"
+
+#include "devcan.h"
+
+// A class bearing the library's name; it holds nothing and does nothing. Applications that were
+// written against it keep compiling and linking.
+class KAVRI_EXPORT Kavri
+{
+public:
+    Kavri();
+    ~Kavri();
+    Kavri(const Kavri &other);
+    Kavri &operator=(const Kavri &other);
+};
+
+#endif // KAVRI_H

@@ -1,0 +1,1 @@
+#include "vci_sim.h"
