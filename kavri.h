@@ -5,10 +5,10 @@
 
 #include "kavri_global.h"
 
-#include "vci.h"
-#include "canobj.h"
 #include "candata.h"
+#include "canobj.h"
 #include "kvcommon.h"
+#include "vci.h"
 
 #include "devcan.h"
 

@@ -80,7 +80,8 @@ void tst_KvCommon::strtodataParses_data()
     QTest::newRow("packed") << QByteArray("12AB") << 2 << 0 << 0 << QByteArray("\x12\xAB", 2);
     QTest::newRow("separator is never examined")
         << QByteArray("12Zab") << 2 << 1 << 0 << QByteArray("\x12\xAB", 2);
-    QTest::newRow("bad low digit keeps high") << QByteArray("1G") << 1 << 0 << 1 << QByteArray("\x01", 1);
+    QTest::newRow("bad low digit keeps high")
+        << QByteArray("1G") << 1 << 0 << 1 << QByteArray("\x01", 1);
     QTest::newRow("bad high digit writes nothing")
         << QByteArray("12 G1") << 2 << 1 << 1 << QByteArray("\x12\x55", 2);
     QTest::newRow("zero count") << QByteArray("") << 0 << 0 << 0 << QByteArray();
@@ -125,14 +126,22 @@ void tst_KvCommon::settleTime_data()
     QTest::addColumn<int>("base");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("received") << "Rx" << "0x75BCD15" << 0 << "03:25:45.678.9";
-    QTest::newRow("same as base") << "Rx" << "0x75BCD15" << 123456789 << "00:00:00.000.0";
-    QTest::newRow("sent frame unchanged") << "Tx" << "NULL" << 0 << "NULL";
-    QTest::newRow("without prefix") << "Rx" << "75BCD15" << 0 << "03:25:45.678.9";
-    QTest::newRow("short stamp") << "Rx" << "0x7B" << 0 << "00:00:00.12.3";
-    QTest::newRow("before base wraps back") << "Rx" << "0x2710" << 20000 << "23:59:59.000.0";
-    QTest::newRow("unparsable is zero") << "Rx" << "zz" << 0 << "00:00:00.000.0";
-    QTest::newRow("direction compared exactly") << "rx" << "0x10" << 0 << "0x10";
+    QTest::newRow("received") << "Rx"
+                              << "0x75BCD15" << 0 << "03:25:45.678.9";
+    QTest::newRow("same as base") << "Rx"
+                                  << "0x75BCD15" << 123456789 << "00:00:00.000.0";
+    QTest::newRow("sent frame unchanged") << "Tx"
+                                          << "NULL" << 0 << "NULL";
+    QTest::newRow("without prefix") << "Rx"
+                                    << "75BCD15" << 0 << "03:25:45.678.9";
+    QTest::newRow("short stamp") << "Rx"
+                                 << "0x7B" << 0 << "00:00:00.12.3";
+    QTest::newRow("before base wraps back") << "Rx"
+                                            << "0x2710" << 20000 << "23:59:59.000.0";
+    QTest::newRow("unparsable is zero") << "Rx"
+                                        << "zz" << 0 << "00:00:00.000.0";
+    QTest::newRow("direction compared exactly") << "rx"
+                                                << "0x10" << 0 << "0x10";
 }
 
 void tst_KvCommon::settleTime()
@@ -155,14 +164,16 @@ void tst_KvCommon::incData_data()
 
     const QByteArray zero8(8, '\0');
     auto bytes = [](const char *s, int n) { return QByteArray(s, n) + QByteArray(8 - n, '\0'); };
-    QTest::newRow("simple") << bytes("\x01\x02", 2) << 2 << 0 << true << bytes("\x02\x02", 2) << false;
-    QTest::newRow("passes over FF") << bytes("\xFF\x05", 2) << 2 << 0 << true << bytes("\xFF\x06", 2)
-                                    << false;
-    QTest::newRow("overflow clears all") << bytes("\xFF\xFF", 2) << 2 << 0 << true << zero8 << false;
-    QTest::newRow("no carry no change") << bytes("\x01", 1) << 1 << 0 << false << bytes("\x01", 1)
-                                        << false;
-    QTest::newRow("index out of range") << bytes("\x01", 1) << 1 << 8 << true << bytes("\x01", 1)
-                                        << true;
+    QTest::newRow("simple") << bytes("\x01\x02", 2) << 2 << 0 << true << bytes("\x02\x02", 2)
+                            << false;
+    QTest::newRow("passes over FF")
+        << bytes("\xFF\x05", 2) << 2 << 0 << true << bytes("\xFF\x06", 2) << false;
+    QTest::newRow("overflow clears all")
+        << bytes("\xFF\xFF", 2) << 2 << 0 << true << zero8 << false;
+    QTest::newRow("no carry no change")
+        << bytes("\x01", 1) << 1 << 0 << false << bytes("\x01", 1) << false;
+    QTest::newRow("index out of range")
+        << bytes("\x01", 1) << 1 << 8 << true << bytes("\x01", 1) << true;
 }
 
 void tst_KvCommon::incData()
