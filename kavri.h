@@ -12,6 +12,12 @@
 
 #include "devcan.h"
 
+#include "kvtaskmanager.h"
+#include "taskobj.h"
+
+#include "kvnamexmlreader.h"
+#include "kvnamexmlwriter.h"
+
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.
 class KAVRI_EXPORT Kavri
