@@ -1,0 +1,179 @@
+#include <QtCore/QProcess>
+#include <QtCore/QTemporaryDir>
+#include <QtTest/QtTest>
+
+// Runs the command-line tool as a user would and checks exit codes and the key lines it prints.
+class tst_Kvcan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void demoPassesItsChecks();
+    void sendArrivesOnTheWiredChannel();
+    void monitorShowsFramesSentOnTheWire();
+    void replayEachFormat_data();
+    void replayEachFormat();
+    void flashVerifiesTheDigest();
+    void tasksRunInEachMode_data();
+    void tasksRunInEachMode();
+    void errorsGiveOneLineAndNonZeroExit_data();
+    void errorsGiveOneLineAndNonZeroExit();
+    void everyCommandHasHelp_data();
+    void everyCommandHasHelp();
+
+private:
+    struct Result
+    {
+        int code;
+        QString out;
+        QString err;
+    };
+    static Result run(const QStringList &args, int timeoutMs = 60000);
+    static QString example(const char *name) { return QStringLiteral(KAVRI_EXAMPLES "/") + name; }
+};
+
+tst_Kvcan::Result tst_Kvcan::run(const QStringList &args, int timeoutMs)
+{
+    QProcess p;
+    p.start(QStringLiteral(KVCAN_PATH), args);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {-1, QString::fromLocal8Bit(p.readAllStandardOutput()), QStringLiteral("timed out")};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
+            QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+void tst_Kvcan::demoPassesItsChecks()
+{
+    const Result r = run({"demo", "--seconds", "2"}, 120000);
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("FwData"));                    // traffic with names
+    QVERIFY(r.out.contains("Watch list, channel 0"));
+    QVERIFY(r.out.contains(QRegularExpression("bus load [0-9.]+ %")));
+    QCOMPARE(r.out.count(QRegularExpression("frames received on channel \\d: \\d+ = \\d+ OK")), 2);
+    QVERIFY(r.out.contains("matches the digest frames: verified"));
+    QVERIFY(r.out.contains("all checks passed"));
+}
+
+void tst_Kvcan::sendArrivesOnTheWiredChannel()
+{
+    const Result r = run({"send", "--wire", "1", "123#1122", "18FEF100#0102030405060708", "7DF#R"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("sent 3 frames on channel 0"));
+    QVERIFY(r.out.contains("received 3 frames on channel 1"));
+    QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*00000123 .*Data +Standard 2 11 22")));
+    QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*18FEF100 .*Extend +8 01 02 03 04 05 06 07 08")));
+    QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*000007DF .*Remote Standard 0")));
+}
+
+void tst_Kvcan::monitorShowsFramesSentOnTheWire()
+{
+    const Result r = run({"monitor", "--channel", "1", "--wire", "0", "--seconds", "1", "--watch",
+                          "--send", "123#01", "--send", "123#03", "--send", "456#AA", "--not", "400-4FF"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QCOMPARE(r.out.count(QRegularExpression("ch1 Rx .*00000123 ")), 2);
+    QVERIFY(!r.out.contains("00000456 ")); // filtered out
+    QVERIFY(r.out.contains("2 frames shown, 3 received"));
+    QVERIFY(r.out.contains(QRegularExpression("00000123 .*1  02\\*")));  // changed byte marked
+}
+
+void tst_Kvcan::replayEachFormat_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QStringList>("extra");
+    QTest::addColumn<int>("frames");
+    QTest::newRow("asc") << example("recording.asc") << QStringList() << 200;
+    QTest::newRow("csv") << example("recording.csv") << QStringList() << 100;
+    QTest::newRow("binary by option") << example("firmware.bin") << QStringList{"--format", "bin"} << 250;
+}
+
+void tst_Kvcan::replayEachFormat()
+{
+    QFETCH(QString, file);
+    QFETCH(QStringList, extra);
+    QFETCH(int, frames);
+    const Result r = run(QStringList{"replay", file, "--wire", "1"} + extra);
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QStringLiteral("replayed %1 frames").arg(frames)), qPrintable(r.out));
+    QVERIFY(r.out.contains("100%"));
+}
+
+void tst_Kvcan::flashVerifiesTheDigest()
+{
+    const Result r = run({"flash", example("firmware.bin"), "--wire", "1"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("flashed 2000 bytes on channel 0"));
+    QVERIFY(r.out.contains("received 2000 bytes in 250 frames"));
+    QVERIFY(r.out.contains("verified"));
+}
+
+void tst_Kvcan::tasksRunInEachMode_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("sequential") << "sequential";
+    QTest::newRow("cyclic") << "cyclic";
+    QTest::newRow("parallel") << "parallel";
+}
+
+void tst_Kvcan::tasksRunInEachMode()
+{
+    QFETCH(QString, mode);
+    const Result r = run({"tasks", example("tasks.xml"), "--mode", mode, "--seconds", "1"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.contains("3 tasks:"));
+    QVERIFY(r.out.contains("Normal Send"));
+    const QRegularExpressionMatch m =
+        QRegularExpression("(\\d+) frames sent on channel 0 in " + mode + " mode").match(r.out);
+    QVERIFY2(m.hasMatch(), qPrintable(r.out));
+    if (mode == "sequential")
+        QCOMPARE(m.captured(1).toInt(), 5 + 6 + 2); // each task's times x frames, once
+    else
+        QVERIFY(m.captured(1).toInt() > 13);
+}
+
+void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing replay file") << QStringList{"replay", "/nonexistent/x.asc"} << "cannot open";
+    QTest::newRow("missing image") << QStringList{"flash", "/nonexistent/fw.bin"} << "cannot open";
+    QTest::newRow("missing task list") << QStringList{"tasks", "/nonexistent/t.xml"} << "cannot open";
+    QTest::newRow("bad frame") << QStringList{"send", "12G#11"} << "bad frame";
+    QTest::newRow("too much data") << QStringList{"send", "123#112233445566778899"} << "bad frame";
+    QTest::newRow("standard id too big") << QStringList{"send", "800#"} << "bad frame";
+    QTest::newRow("unknown format") << QStringList{"replay", example("tasks.xml")} << "unknown format";
+    QTest::newRow("bad bit rate") << QStringList{"send", "--bitrate", "333k", "1#"} << "bit rate";
+    QTest::newRow("channel beyond device")
+        << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"} << "cannot start channel";
+    QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
+}
+
+void tst_Kvcan::errorsGiveOneLineAndNonZeroExit()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, message);
+    const Result r = run(args);
+    QVERIFY2(r.code > 0, qPrintable(QString::number(r.code) + r.err));
+    QVERIFY2(r.err.startsWith("kvcan: ") && r.err.contains(message), qPrintable(r.err));
+}
+
+void tst_Kvcan::everyCommandHasHelp_data()
+{
+    QTest::addColumn<QString>("command");
+    for (const char *c : {"demo", "monitor", "send", "replay", "flash", "tasks"})
+        QTest::newRow(c) << QString::fromLatin1(c);
+}
+
+void tst_Kvcan::everyCommandHasHelp()
+{
+    QFETCH(QString, command);
+    const Result r = run({command, "--help"});
+    QCOMPARE(r.code, 0);
+    QVERIFY(r.out.contains("Usage:"));
+    QVERIFY(r.out.contains("--help"));
+}
+
+QTEST_GUILESS_MAIN(tst_Kvcan)
+#include "tst_kvcan.moc"

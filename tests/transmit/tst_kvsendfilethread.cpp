@@ -1,0 +1,257 @@
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvglobalset.h"
+#include "kvsendfilethread.h"
+#include "vci_sim.h"
+
+#include <QtCore/QMutex>
+#include <QtCore/QTemporaryDir>
+#include <QtTest/QtTest>
+
+class tst_KvSendFileThread : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+
+    void binaryFrames_data();
+    void binaryFrames();
+    void csvGapsArePaced();
+    void csvStepBackGivesNoPause();
+    void stopDuringALongPauseStillSendsTheFrame();
+    void ascSendsEveryLine();
+    void filesThatCannotBeReplayed_data();
+    void filesThatCannotBeReplayed();
+    void refusedFrameEndsTheReplay();
+
+private:
+    QString write(const QString &name, const QByteArray &content);
+    static taskObj templateTask(quint32 id, quint8 ext, int interval = 0);
+    QTemporaryDir dir;
+};
+
+// Records progress values with the time each arrived, in the replay thread.
+struct Progress
+{
+    explicit Progress(KvSendFileThread *t)
+    {
+        clock.start();
+        QObject::connect(t, &KvSendFileThread::progressValueChanged, t, [this](int v) {
+            QMutexLocker l(&lock);
+            values << v;
+            times << clock.elapsed();
+        }, Qt::DirectConnection);
+    }
+    QMutex lock;
+    QElapsedTimer clock;
+    QList<int> values;
+    QList<qint64> times;
+};
+
+QString tst_KvSendFileThread::write(const QString &name, const QByteArray &content)
+{
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(content);
+    return f.fileName();
+}
+
+taskObj tst_KvSendFileThread::templateTask(quint32 id, quint8 ext, int interval)
+{
+    taskObj t;
+    t.interval = interval;
+    CanObj f;
+    f.ID = id;
+    f.ExternFlag = ext;
+    f.SendType = 1;
+    CanData burst;
+    burst.push(f);
+    t.dataList << burst;
+    return t;
+}
+
+void tst_KvSendFileThread::init()
+{
+    VSIM_Reset();
+    DevCan &dev = DevCan::instance();
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG config{};
+    config.Timing1 = 0x1C;
+    QCOMPARE(dev.initCAN(0, &config), 1ul);
+    QCOMPARE(dev.StartCAN(0), 1ul);
+    KvBuffer::instance(0).reset();
+}
+
+void tst_KvSendFileThread::binaryFrames_data()
+{
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QList<int>>("progress");
+    QTest::addColumn<QList<int>>("lengths");
+    QTest::newRow("empty file") << 0 << QList<int>{0} << QList<int>{};
+    QTest::newRow("20 bytes") << 20 << QList<int>{0, 40, 80, 100} << QList<int>{8, 8, 4};
+    QTest::newRow("16 bytes") << 16 << QList<int>{0, 50, 100} << QList<int>{8, 8};
+}
+
+void tst_KvSendFileThread::binaryFrames()
+{
+    QFETCH(int, bytes);
+    QFETCH(QList<int>, progress);
+    QFETCH(QList<int>, lengths);
+    QByteArray content;
+    for (int i = 0; i < bytes; ++i)
+        content += char(i + 1);
+    KvSendFileThread replay(0);
+    replay.setFileType(0);
+    replay.setFileName(write("image.bin", content));
+    replay.setParameter(templateTask(0x1234567, 1));
+    Progress p(&replay);
+    QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
+    const int countBefore = KvGlobalSet::instance().channelSets[0].sendCount;
+    replay.start();
+    QVERIFY(replay.wait(10000));
+
+    QCOMPARE(p.values, progress);
+    QCOMPARE(begin.count(), 1);
+    QCOMPARE(tail.count(), 1);
+    QCOMPARE(error.count(), 0);
+    VCI_CAN_OBJ sent[8];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 8), uint(lengths.size()));
+    for (int i = 0; i < lengths.size(); ++i) {
+        QCOMPARE(int(sent[i].DataLen), lengths.at(i));
+        QCOMPARE(sent[i].ID, 0x1234567u);
+        QCOMPARE(sent[i].ExternFlag, quint8(1));
+        QCOMPARE(sent[i].SendType, quint8(1));
+        QCOMPARE(sent[i].Data[0], quint8(i * 8 + 1));
+    }
+    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, lengths.size());
+    QCOMPARE(KvBuffer::instance(0).frames(), lengths.size());
+}
+
+static QByteArray csv(const QStringList &times)
+{
+    QByteArray text = "Index,Dir,Time-1,Ch,ID,Type,Format,DLC,Data\n";
+    for (int i = 0; i < times.size(); ++i)
+        text += QStringLiteral("%1,Rx,%2,0,123,Data,Standard,1,%3\n").arg(i).arg(times.at(i)).arg(i + 1).toLatin1();
+    return text;
+}
+
+void tst_KvSendFileThread::csvGapsArePaced()
+{
+    KvSendFileThread replay(0);
+    replay.setFileType(1);
+    replay.setFileName(write("gaps.csv", csv({"00:00:01:000", "00:00:01:250", "00:00:01:300"})));
+    replay.setParameter(templateTask(0, 0));
+    Progress p(&replay);
+    replay.start();
+    QVERIFY(replay.wait(10000));
+    QCOMPARE(p.times.size(), 4);
+    const qint64 first = p.times.at(2) - p.times.at(1);
+    const qint64 second = p.times.at(3) - p.times.at(2);
+    // Order of magnitude only: a pause of 250 ms, then one of 50 ms.
+    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
+    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+}
+
+void tst_KvSendFileThread::csvStepBackGivesNoPause()
+{
+    KvSendFileThread replay(0);
+    replay.setFileType(1);
+    replay.setFileName(write("back.csv", csv({"00:00:05:000", "00:00:01:000", "00:00:01:010"})));
+    replay.setParameter(templateTask(0, 0));
+    replay.start();
+    QVERIFY(replay.wait(5000)); // an unsigned step back would pause for weeks
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+}
+
+void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame()
+{
+    KvSendFileThread replay(0);
+    replay.setFileType(1);
+    replay.setFileName(write("long.csv", csv({"00:00:00:000", "00:10:00:000", "00:20:00:000"})));
+    replay.setParameter(templateTask(0, 0));
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    replay.start();
+    QTRY_COMPARE(VSIM_SentTotal(4, 0, 0), quint64(1));
+    replay.stop();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(2));
+    QCOMPARE(tail.count(), 1);
+}
+
+void tst_KvSendFileThread::ascSendsEveryLine()
+{
+    const QByteArray asc = "header one\nheader two\n"
+                           "0.001000 1 123 Rx d 2 11 22\n"
+                           "0.002000 1 1A2B3Cx Rx d 1 33\n"
+                           "0.003000 1 7DF Rx r 0\n"
+                           "End TriggerBlock\n";
+    KvSendFileThread replay(0);
+    replay.setFileType(2);
+    replay.setFileName(write("trace.asc", asc));
+    replay.setParameter(templateTask(0, 0));
+    replay.start();
+    QVERIFY(replay.wait(10000));
+    VCI_CAN_OBJ sent[4];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 4), 3u);
+    QCOMPARE(sent[0].ID, 0x123u);
+    QCOMPARE(sent[0].Data[1], quint8(0x22));
+    QCOMPARE(sent[1].ID, 0x1A2B3Cu);
+    QCOMPARE(sent[1].ExternFlag, quint8(1));
+    QCOMPARE(sent[2].RemoteFlag, quint8(1));
+    QCOMPARE(sent[2].TimeStamp, 0u); // the recording's stamps never reach the adapter
+}
+
+void tst_KvSendFileThread::filesThatCannotBeReplayed_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<int>("errors");
+    QTest::newRow("nonexistent binary") << 0 << false << 0;
+    QTest::newRow("nonexistent csv") << 1 << false << 0;
+    QTest::newRow("unknown type") << 7 << true << 1;
+}
+
+void tst_KvSendFileThread::filesThatCannotBeReplayed()
+{
+    QFETCH(int, type);
+    QFETCH(bool, exists);
+    QFETCH(int, errors);
+    KvSendFileThread replay(0);
+    replay.setFileType(type);
+    replay.setFileName(exists ? write("any.bin", "12345678") : dir.filePath("missing"));
+    replay.setParameter(templateTask(1, 0));
+    QSignalSpy progress(&replay, &KvSendFileThread::progressValueChanged);
+    QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
+    replay.start();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(progress.count() + begin.count() + tail.count(), 0);
+    QCOMPARE(error.count(), errors);
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(0));
+}
+
+void tst_KvSendFileThread::refusedFrameEndsTheReplay()
+{
+    KvSendFileThread replay(0);
+    replay.setFileType(0);
+    replay.setFileName(write("img.bin", QByteArray(40, 'x')));
+    replay.setParameter(taskObj()); // no frame: an all-zero one is used
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
+    const int countBefore = KvGlobalSet::instance().channelSets[0].sendCount;
+    VSIM_ForceResult(4, 0, "VCI_Transmit", 0, 1);
+    replay.start();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(error.count(), 1);
+    QCOMPARE(tail.count(), 1);
+    QCOMPARE(KvBuffer::instance(0).frames(), 1); // the refused frame is recorded as sent
+    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount, countBefore);
+}
+
+QTEST_GUILESS_MAIN(tst_KvSendFileThread)
+#include "tst_kvsendfilethread.moc"

@@ -1,0 +1,224 @@
+#include "canwritethread.h"
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvpipe.h"
+#include "kvsendfirmwarethread.h"
+#include "vci_sim.h"
+
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QTemporaryDir>
+#include <QtTest/QtTest>
+
+#include <sys/resource.h>
+
+class tst_KvSendFirmwareThread : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void frameSequenceOnTheWire_data();
+    void frameSequenceOnTheWire();
+    void digestOfAKnownVector();
+    void progressValues_data();
+    void progressValues();
+    void stopWhileThePipeIsFullStillEnds();
+    void imageThatCannotBeOpenedPushesNothing();
+    void largeImageStreamsInBoundedMemory();
+
+private:
+    QString image(const QByteArray &content);
+    // Runs a download through channel 0's transmit thread and returns what reached the adapter.
+    QVector<VCI_CAN_OBJ> download(const QString &file, QList<int> *progress = nullptr);
+    QTemporaryDir dir;
+};
+
+QString tst_KvSendFirmwareThread::image(const QByteArray &content)
+{
+    QFile f(dir.filePath(QStringLiteral("fw-%1.bin").arg(content.size())));
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(content);
+    return f.fileName();
+}
+
+void tst_KvSendFirmwareThread::init()
+{
+    VSIM_Reset();
+    DevCan &dev = DevCan::instance();
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG config{};
+    config.Timing1 = 0x1C;
+    QCOMPARE(dev.initCAN(0, &config), 1ul);
+    QCOMPARE(dev.StartCAN(0), 1ul);
+    KvPipe::instance(0).clear();
+    KvBuffer::instance(0).reset();
+}
+
+void tst_KvSendFirmwareThread::cleanup()
+{
+    KvPipe::instance(0).clear();
+}
+
+QVector<VCI_CAN_OBJ> tst_KvSendFirmwareThread::download(const QString &file, QList<int> *progress)
+{
+    CanWriteThread writer(0);
+    QSignalSpy tail(&writer, &CanWriteThread::tailSignal);
+    KvSendFirmwareThread flash(0);
+    flash.setFileName(file);
+    QSignalSpy values(&flash, &KvSendFirmwareThread::progressValueChanged);
+    writer.start();
+    flash.start();
+    [&] { QVERIFY(flash.wait(60000)); }();
+    QTRY_COMPARE_WITH_TIMEOUT(tail.count(), 1, 60000);
+    writer.stop();
+    writer.waitForFinish();
+    if (progress)
+        for (const QList<QVariant> &v : values)
+            *progress << v.at(0).toInt();
+    QVector<VCI_CAN_OBJ> sent(int(VSIM_SentTotal(4, 0, 0)));
+    VSIM_TakeSent(4, 0, 0, sent.data(), uint(sent.size()));
+    return sent;
+}
+
+void tst_KvSendFirmwareThread::frameSequenceOnTheWire_data()
+{
+    QTest::addColumn<int>("size");
+    for (int size : {0, 20, 48, 1000})
+        QTest::addRow("%d bytes", size) << size;
+}
+
+void tst_KvSendFirmwareThread::frameSequenceOnTheWire()
+{
+    QFETCH(int, size);
+    QByteArray content;
+    for (int i = 0; i < size; ++i)
+        content += char(i * 7 + 3);
+    const QVector<VCI_CAN_OBJ> sent = download(image(content));
+
+    const int dataFrames = (size + 7) / 8;
+    QCOMPARE(sent.size(), 1 + dataFrames + 1 + 3 + 1);
+    for (const VCI_CAN_OBJ &f : sent)
+        QCOMPARE(f.ExternFlag, quint8(0));
+    QCOMPARE(sent.first().ID, 0x110u);
+    QCOMPARE(sent.first().RemoteFlag, quint8(1));
+    QByteArray received;
+    for (int i = 1; i <= dataFrames; ++i) {
+        QCOMPARE(sent[i].ID, 0x111u);
+        QCOMPARE(sent[i].RemoteFlag, quint8(0));
+        received += QByteArray(reinterpret_cast<const char *>(sent[i].Data), sent[i].DataLen);
+    }
+    QCOMPARE(received, content);
+    QCOMPARE(sent[dataFrames + 1].ID, 0x112u);
+    QCOMPARE(sent[dataFrames + 1].RemoteFlag, quint8(1));
+    QByteArray digest;
+    for (int i = dataFrames + 2; i < dataFrames + 5; ++i) {
+        QCOMPARE(sent[i].ID, 0x113u);
+        digest += QByteArray(reinterpret_cast<const char *>(sent[i].Data), sent[i].DataLen);
+    }
+    QCOMPARE(sent[dataFrames + 4].DataLen, quint8(4));
+    QCOMPARE(digest, QCryptographicHash::hash(content, QCryptographicHash::Sha1));
+    QCOMPARE(sent.last().ID, 0x114u);
+    QCOMPARE(sent.last().RemoteFlag, quint8(1));
+}
+
+void tst_KvSendFirmwareThread::digestOfAKnownVector()
+{
+    const QVector<VCI_CAN_OBJ> sent = download(image("abc"));
+    QByteArray digest;
+    for (const VCI_CAN_OBJ &f : sent)
+        if (f.ID == 0x113)
+            digest += QByteArray(reinterpret_cast<const char *>(f.Data), f.DataLen);
+    // The SHA-1 test vector for "abc".
+    QCOMPARE(digest.toHex(), QByteArray("a9993e364706816aba3e25717850c26c9cd0d89d"));
+}
+
+void tst_KvSendFirmwareThread::progressValues_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<int>>("values");
+    QTest::newRow("empty") << 0 << QList<int>{0};
+    QTest::newRow("20 bytes") << 20 << QList<int>{0, 100};
+    QTest::newRow("48 bytes") << 48 << QList<int>{0, 50, 100};
+}
+
+void tst_KvSendFirmwareThread::progressValues()
+{
+    QFETCH(int, size);
+    QFETCH(QList<int>, values);
+    QList<int> progress;
+    download(image(QByteArray(size, 'x')), &progress);
+    QCOMPARE(progress, values);
+}
+
+void tst_KvSendFirmwareThread::stopWhileThePipeIsFullStillEnds()
+{
+    // No transmit thread: the pipe fills and the download waits on it.
+    KvSendFirmwareThread flash(0);
+    flash.setFileName(image(QByteArray(10000, 'y')));
+    flash.start();
+    QTRY_VERIFY(KvPipe::instance(0).count() > 10);
+    flash.stop();
+    QVERIFY(flash.wait(5000));
+    KvPipe &pipe = KvPipe::instance(0);
+    QCOMPARE(pipe.count(), 1 + 10 + 1 + 3);
+    for (int i = 0; i < 11; ++i)
+        pipe.pop();
+    QCOMPARE(pipe.pop().at(0).ID, 0x112u);
+    const CanData digest = pipe.pop();
+    QCOMPARE(digest.size(), 3);
+    QCOMPARE(digest.at(0).ID, 0x113u);
+    const CanData finish = pipe.pop();
+    QCOMPARE(finish.at(0).ID, 0x114u);
+    QCOMPARE(finish.at(0).TailFlag, quint8(1));
+}
+
+void tst_KvSendFirmwareThread::imageThatCannotBeOpenedPushesNothing()
+{
+    KvSendFirmwareThread flash(0);
+    flash.setFileName(dir.filePath("missing.bin"));
+    QSignalSpy progress(&flash, &KvSendFirmwareThread::progressValueChanged);
+    flash.start();
+    QVERIFY(flash.wait(5000));
+    QVERIFY(KvPipe::instance(0).isEmpty());
+    QCOMPARE(progress.count(), 0);
+}
+
+static long maxRssKiB()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void tst_KvSendFirmwareThread::largeImageStreamsInBoundedMemory()
+{
+    const qint64 size = 64ll << 20;
+    QFile f(dir.filePath("large.bin"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    QVERIFY(f.resize(size)); // sparse: costs no disk and no memory to make
+    f.close();
+
+    CanWriteThread writer(0);
+    writer.setHideSendFrame(true);
+    QSignalSpy tail(&writer, &CanWriteThread::tailSignal);
+    KvSendFirmwareThread flash(0);
+    flash.setFileName(f.fileName());
+    const long before = maxRssKiB();
+    writer.start();
+    flash.start();
+    int maxQueued = 0;
+    while (!flash.wait(1))
+        maxQueued = qMax(maxQueued, KvPipe::instance(0).count());
+    QTRY_COMPARE_WITH_TIMEOUT(tail.count(), 1, 60000);
+    writer.stop();
+    writer.waitForFinish();
+    QVERIFY2(maxQueued <= 14, qPrintable(QString::number(maxQueued))); // 11 bursts + the end
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(size / 8 + 6));
+    // The adapter's own log keeps at most a million frames (24 MiB); the image is not held.
+    const long grownKiB = maxRssKiB() - before;
+    QVERIFY2(grownKiB < 48 * 1024, qPrintable(QString::number(grownKiB)));
+}
+
+QTEST_GUILESS_MAIN(tst_KvSendFirmwareThread)
+#include "tst_kvsendfirmwarethread.moc"

@@ -1,0 +1,481 @@
+#include "commands.h"
+
+#include "canwritethread.h"
+#include "firmwarecheck.h"
+#include "kvbuffer.h"
+#include "kvglobalset.h"
+#include "kvidfiltermannger.h"
+#include "kvnamexmlreader.h"
+#include "kvpipe.h"
+#include "kvsendfilethread.h"
+#include "kvsendfirmwarethread.h"
+#include "session.h"
+#include "taskthread.h"
+
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
+#include <QtCore/QTextStream>
+#include <QtWidgets/QTableWidget>
+
+#include <atomic>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// Parses a subcommand's arguments. Returns -1 to go on, or the exit code when the command is
+// done already (help shown, or a usage error reported).
+int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString &description)
+{
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    if (!parser.parse(args))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << parser.helpText();
+        out().flush();
+        return 0;
+    }
+    return -1;
+}
+
+QVector<uint> usedChannels(const DeviceOptions &d)
+{
+    QVector<uint> channels{d.channel};
+    if (d.wire >= 0)
+        channels << uint(d.wire);
+    return channels;
+}
+
+// "100-1FF" or "100" -> an inclusive identifier range.
+bool parseRange(const QString &text, KvIdFilter &filter)
+{
+    const QStringList parts = text.split('-');
+    bool ok1 = false, ok2 = false;
+    filter.startId = parts.value(0).toUInt(&ok1, 16);
+    filter.endId = parts.size() > 1 ? parts.at(1).toUInt(&ok2, 16) : filter.startId;
+    if (parts.size() == 1)
+        ok2 = ok1;
+    filter.note = text;
+    return ok1 && ok2 && parts.size() <= 2;
+}
+
+} // namespace
+
+void printWatchList(uint channel)
+{
+    KvBuffer &buffer = KvBuffer::instance(int(channel));
+    out() << QStringLiteral("Watch list of channel %1 (%2 identifiers; * marks bytes that changed):\n")
+                 .arg(channel)
+                 .arg(buffer.countW());
+    for (int i = 0; i < buffer.countW(); ++i) {
+        const KvCanObjWatchStr w = buffer.getWatchFrame(i);
+        QStringList bytes = w.text.data.split(' ', Qt::SkipEmptyParts);
+        for (int b = 0; b < bytes.size(); ++b)
+            bytes[b] += w.changed.testBit(b) ? QLatin1Char('*') : QLatin1Char(' ');
+        out() << "  " << TraceStream::line(channel, w.text).section(' ', 0, 0) << ' '
+              << w.text.id << ' ' << w.text.frameType.leftJustified(6) << ' '
+              << w.text.frameFormat.leftJustified(8) << ' ' << w.text.dataLen << "  "
+              << bytes.join(' ') << '\n';
+    }
+    out().flush();
+}
+
+int runMonitor(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addDeviceOptions(parser);
+    parser.addOption({"seconds", "How long to monitor.", "seconds", "10"});
+    parser.addOption({"watch", "Keep the watch list and print it at the end."});
+    parser.addOption({"not", "Drop frames in this ID range (hex, e.g. 100-1FF); repeatable.", "range"});
+    parser.addOption({"only", "Keep only frames in this ID range (hex); repeatable.", "range"});
+    parser.addOption({"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.",
+                      "frame"});
+    parser.addOption({"max-lines", "Trace lines printed per refresh.", "n", "20"});
+    if (const int rc = parseArgs(parser, args, "Live trace of one channel."); rc >= 0)
+        return rc;
+
+    DeviceOptions device;
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
+    CanData toSend;
+    for (const QString &text : parser.values("send")) {
+        CanObj frame;
+        if (!parseFrame(text, frame))
+            return fail(QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
+        toSend.push(frame);
+    }
+    if (!toSend.isEmpty() && device.wire < 0)
+        return fail(QStringLiteral("--send needs --wire: the frames go out on the wired channel"), 2);
+    KvIdFilterMannger &filter = KvIdFilterMannger::instance(int(device.channel));
+    filter.clearNotReceive();
+    filter.clearOnlyReceive();
+    filter.setFilterMode(0);
+    for (const QString &r : parser.values("not")) {
+        KvIdFilter f;
+        if (!parseRange(r, f))
+            return fail(QStringLiteral("bad range '%1'").arg(r), 2);
+        filter.addNotReceive(f);
+        filter.setFilterMode(1);
+    }
+    for (const QString &r : parser.values("only")) {
+        KvIdFilter f;
+        if (!parseRange(r, f))
+            return fail(QStringLiteral("bad range '%1'").arg(r), 2);
+        filter.addOnlyReceive(f);
+        filter.setFilterMode(2);
+    }
+    const int seconds = parser.value("seconds").toInt();
+    const int maxLines = parser.value("max-lines").toInt();
+
+    const QVector<uint> channels = usedChannels(device);
+    if (!openChannels(device, channels))
+        return 1;
+    if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
+        KvGlobalSet::instance().onWatch();
+    int received = 0;
+    {
+        TraceStream trace(device.channel);
+        ChannelThreads threads(channels);
+        if (!toSend.isEmpty())
+            KvPipe::instance(device.wire).push(toSend);
+        runUntil(seconds * 1000, nullptr, [&] { received += trace.drain(maxLines); }, 500);
+        threads.stopWriters();
+        threads.stopReaders();
+        received += trace.drain(maxLines);
+    }
+    out() << QStringLiteral("channel %1: %2 frames shown, %3 received\n")
+                 .arg(device.channel)
+                 .arg(received)
+                 .arg(KvGlobalSet::instance().channelSets[device.channel].receiveCount);
+    out().flush();
+    if (parser.isSet("watch"))
+        printWatchList(device.channel);
+    closeChannels(channels);
+    return 0;
+}
+
+int runSend(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addDeviceOptions(parser);
+    parser.addPositionalArgument("frames", "Frames as ID#DATA: 123#1122, 18FEF100#01, 7DF#R.",
+                                 "ID#DATA...");
+    parser.addOption({"repeat", "Send the frames this many times.", "n", "1"});
+    if (const int rc = parseArgs(parser, args, "Send frames through the transmit pipe."); rc >= 0)
+        return rc;
+
+    DeviceOptions device;
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
+    if (parser.positionalArguments().isEmpty())
+        return fail(QStringLiteral("no frames given: expected ID#DATA such as 123#1122"), 2);
+    const int repeat = qMax(1, parser.value("repeat").toInt());
+    CanData frames;
+    for (int r = 0; r < repeat; ++r) {
+        for (const QString &text : parser.positionalArguments()) {
+            CanObj frame;
+            if (!parseFrame(text, frame))
+                return fail(QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
+            frames.push(frame);
+        }
+    }
+    // The last frame carries TailFlag, so the transmit thread tells us when all are out.
+    CanObj last = frames.at(frames.size() - 1);
+    last.TailFlag = 1;
+    CanData tagged;
+    for (int i = 0; i < frames.size() - 1; ++i)
+        tagged.push(frames.at(i));
+    tagged.push(last);
+
+    const QVector<uint> channels = usedChannels(device);
+    if (!openChannels(device, channels))
+        return 1;
+    const int total = tagged.size();
+    int exitCode = 0;
+    {
+        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire)) : nullptr);
+        ChannelThreads threads(channels);
+        std::atomic<bool> done{false}, refused{false};
+        CanWriteThread *writer = threads.writer(device.channel);
+        QObject::connect(writer, &CanWriteThread::tailSignal, writer, [&] { done = true; },
+                         Qt::DirectConnection);
+        QObject::connect(writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
+                         Qt::DirectConnection);
+        KvPipe::instance(int(device.channel)).push(tagged);
+        runUntil(30000, [&] { return done || refused; });
+        if (refused) {
+            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        } else if (!done) {
+            exitCode = fail(QStringLiteral("timed out sending on channel %1").arg(device.channel));
+        } else {
+            out() << QStringLiteral("sent %1 frames on channel %2\n").arg(total).arg(device.channel);
+        }
+        if (trace) {
+            const int wire = device.wire;
+            runUntil(2000, [&] {
+                return KvGlobalSet::instance().channelSets[wire].receiveCount >= total;
+            });
+            threads.stopWriters();
+            threads.stopReaders();
+            const int shown = trace->drain(50);
+            out() << QStringLiteral("received %1 frames on channel %2\n").arg(shown).arg(wire);
+        }
+    }
+    out().flush();
+    closeChannels(channels);
+    return exitCode;
+}
+
+int runReplay(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addDeviceOptions(parser);
+    parser.addPositionalArgument("file", "Recording to replay.");
+    parser.addOption({"format", "bin, csv or asc (default: from the file ending).", "format"});
+    parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
+    parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
+    if (const int rc = parseArgs(parser, args, "Replay a recorded frame file onto a channel."); rc >= 0)
+        return rc;
+
+    DeviceOptions device;
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("expected one file to replay"), 2);
+    const QString file = parser.positionalArguments().at(0);
+    QString format = parser.value("format").toLower();
+    if (format.isEmpty())
+        format = QFileInfo(file).suffix().toLower();
+    static const QStringList formats{"bin", "csv", "asc"};
+    const int fileType = formats.indexOf(format);
+    if (fileType < 0)
+        return fail(QStringLiteral("unknown format '%1': use --format bin, csv or asc").arg(format), 2);
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot open %1: %2").arg(file, probe.errorString()));
+    probe.close();
+
+    taskObj task;
+    task.interval = parser.value("interval").toInt();
+    CanObj templateFrame;
+    templateFrame.ID = parser.value("id").toUInt(nullptr, 16);
+    templateFrame.ExternFlag = templateFrame.ID > 0x7FF;
+    CanData burst;
+    burst.push(templateFrame);
+    task.dataList << burst;
+
+    const QVector<uint> channels = usedChannels(device);
+    if (!openChannels(device, channels))
+        return 1;
+    KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
+    const int before = stats.sendCount;
+    int exitCode = 0;
+    {
+        ChannelThreads threads(channels);
+        KvSendFileThread replay(device.channel);
+        replay.setFileType(fileType);
+        replay.setFileName(file);
+        replay.setParameter(task);
+        ProgressBar bar(QStringLiteral("replay"));
+        std::atomic<bool> begun{false}, refused{false};
+        QObject::connect(&replay, &KvSendFileThread::progressValueChanged, &replay,
+                         [&](int p) { bar.set(p); });
+        QObject::connect(&replay, &KvSendFileThread::begainSend, &replay, [&] { begun = true; },
+                         Qt::DirectConnection);
+        QObject::connect(&replay, &KvSendFileThread::errorSignal, &replay, [&] { refused = true; },
+                         Qt::DirectConnection);
+        replay.start();
+        runUntil(-1, [&] { return replay.isFinished(); });
+        QCoreApplication::processEvents();
+        bar.finish();
+        if (!begun)
+            exitCode = fail(QStringLiteral("cannot read %1 as %2").arg(file, format));
+        else if (refused)
+            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        else
+            out() << QStringLiteral("replayed %1 frames from %2 on channel %3\n")
+                         .arg(stats.sendCount - before)
+                         .arg(file)
+                         .arg(device.channel);
+    }
+    out().flush();
+    closeChannels(channels);
+    return exitCode;
+}
+
+int runFlash(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addDeviceOptions(parser);
+    parser.addPositionalArgument("image", "Firmware image file.");
+    if (const int rc = parseArgs(parser, args, "Download a firmware image over CAN."); rc >= 0)
+        return rc;
+
+    DeviceOptions device;
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("expected one image file"), 2);
+    const QString image = parser.positionalArguments().at(0);
+    QFile probe(image);
+    if (!probe.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("cannot open %1: %2").arg(image, probe.errorString()));
+    const qint64 bytes = probe.size();
+    probe.close();
+
+    const QVector<uint> channels = usedChannels(device);
+    if (!openChannels(device, channels))
+        return 1;
+    int exitCode = 0;
+    {
+        FirmwareCheck check;
+        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire)) : nullptr);
+        ChannelThreads threads(channels);
+        CanWriteThread *writer = threads.writer(device.channel);
+        std::atomic<bool> finished{false}, refused{false};
+        QObject::connect(writer, &CanWriteThread::tailSignal, writer, [&] { finished = true; },
+                         Qt::DirectConnection);
+        QObject::connect(writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
+                         Qt::DirectConnection);
+        KvSendFirmwareThread flash(device.channel);
+        flash.setFileName(image);
+        ProgressBar bar(QStringLiteral("flash"));
+        QObject::connect(&flash, &KvSendFirmwareThread::progressValueChanged, &flash,
+                         [&](int p) { bar.set(p); });
+        flash.start();
+        auto collect = [&] {
+            if (trace)
+                trace->drain(0, [&](const QString &id, const QString &dir, const QString &data) {
+                    check.add(id, dir, data);
+                });
+        };
+        runUntil(-1, [&] { return (finished || refused) && flash.isFinished(); }, collect);
+        QCoreApplication::processEvents();
+        bar.finish();
+        if (refused) {
+            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        } else {
+            out() << QStringLiteral("flashed %1 bytes on channel %2\n").arg(bytes).arg(device.channel);
+            if (trace) {
+                runUntil(2000, [&] {
+                    collect();
+                    return check.complete();
+                });
+                out() << QStringLiteral("channel %1 received %2 bytes in %3 frames; SHA-1 %4: %5\n")
+                             .arg(device.wire)
+                             .arg(check.image().size())
+                             .arg(check.imageFrames())
+                             .arg(QString::fromLatin1(check.digest().toHex()))
+                             .arg(check.digestMatches() ? "verified" : "MISMATCH");
+                if (!check.digestMatches())
+                    exitCode = 1;
+            }
+        }
+    }
+    out().flush();
+    closeChannels(channels);
+    return exitCode;
+}
+
+// Loads a task-list document into a table, as the application's task table holds it.
+bool loadTasks(const QString &file, QTableWidget &table, QString &error)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot open %1: %2").arg(file, f.errorString());
+        return false;
+    }
+    table.setColumnCount(4);
+    KvNameXmlReader reader(&table);
+    if (!reader.readFile(&f)) {
+        error = QStringLiteral("cannot read %1: %2").arg(file, reader.errorString().replace('\n', ' '));
+        return false;
+    }
+    return true;
+}
+
+taskQueue tasksOf(const QTableWidget &table)
+{
+    taskQueue q;
+    for (int row = 0; row < table.rowCount(); ++row) {
+        if (const QTableWidgetItem *item = table.item(row, 0))
+            q.enqueue(item->data(Qt::UserRole).value<taskObj>());
+    }
+    return q;
+}
+
+int runTasks(const QStringList &args)
+{
+    QCommandLineParser parser;
+    addDeviceOptions(parser);
+    parser.addPositionalArgument("file", "Task-list document (.xml).");
+    parser.addOption({"mode", "sequential, cyclic or parallel.", "mode", "sequential"});
+    parser.addOption({"seconds", "How long cyclic and parallel tasks run.", "seconds", "5"});
+    if (const int rc = parseArgs(parser, args, "Run the send tasks of a task-list document."); rc >= 0)
+        return rc;
+
+    DeviceOptions device;
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
+    if (parser.positionalArguments().size() != 1)
+        return fail(QStringLiteral("expected one task-list document"), 2);
+    static const QStringList modes{"sequential", "cyclic", "parallel"};
+    const int mode = modes.indexOf(parser.value("mode").toLower());
+    if (mode < 0)
+        return fail(QStringLiteral("unknown mode '%1'").arg(parser.value("mode")), 2);
+    QTableWidget table;
+    if (!loadTasks(parser.positionalArguments().at(0), table, error))
+        return fail(error);
+    out() << QStringLiteral("%1 tasks:\n").arg(table.rowCount());
+    for (int row = 0; row < table.rowCount(); ++row)
+        out() << "  " << table.item(row, 0)->text().leftJustified(16) << table.item(row, 1)->text()
+              << table.item(row, 2)->text().leftJustified(7) << table.item(row, 3)->text() << '\n';
+    out().flush();
+
+    const QVector<uint> channels = usedChannels(device);
+    if (!openChannels(device, channels))
+        return 1;
+    KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
+    const int before = stats.sendCount;
+    stats.taskMode = mode;
+    int exitCode = 0;
+    {
+        ChannelThreads threads(channels);
+        taskThread runner(device.channel);
+        std::atomic<bool> refused{false};
+        QObject::connect(&runner, &taskThread::errorSignal, &runner, [&] { refused = true; },
+                         Qt::DirectConnection);
+        taskQueue q = tasksOf(table);
+        runner.setTaskQueue(q);
+        runner.setPage(1);
+        runner.start();
+        const int seconds = parser.value("seconds").toInt();
+        if (mode == 0)
+            runUntil(-1, [&] { return runner.isFinished(); });
+        else
+            runUntil(seconds * 1000, [&] { return bool(refused); });
+        runner.stop();
+        runner.waitForFinish();
+        runner.stopSingleTask();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (refused)
+            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        out() << QStringLiteral("%1 frames sent on channel %2 in %3 mode\n")
+                     .arg(stats.sendCount - before)
+                     .arg(device.channel)
+                     .arg(modes.at(mode));
+    }
+    out().flush();
+    closeChannels(channels);
+    return exitCode;
+}

@@ -1,0 +1,25 @@
+#ifndef COMMANDS_H
+#define COMMANDS_H
+
+#include "taskobj.h"
+
+#include <QtCore/QStringList>
+
+class QTableWidget;
+
+// The subcommands of kvcan; each takes its own arguments (the subcommand name first) and returns
+// the process exit code.
+int runDemo(const QStringList &args);
+int runMonitor(const QStringList &args);
+int runSend(const QStringList &args);
+int runReplay(const QStringList &args);
+int runFlash(const QStringList &args);
+int runTasks(const QStringList &args);
+
+// Helpers the subcommands share.
+void printWatchList(uint channel);
+// Loads a task-list document into a four-column table, as the application's task table holds it.
+bool loadTasks(const QString &file, QTableWidget &table, QString &error);
+taskQueue tasksOf(const QTableWidget &table);
+
+#endif // COMMANDS_H

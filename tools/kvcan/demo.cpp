@@ -1,0 +1,249 @@
+#include "commands.h"
+
+#include "canwritethread.h"
+#include "devcan.h"
+#include "firmwarecheck.h"
+#include "kvbuffer.h"
+#include "kvglobalset.h"
+#include "kvnamemapping.h"
+#include "kvpipe.h"
+#include "kvsendfilethread.h"
+#include "kvsendfirmwarethread.h"
+#include "session.h"
+#include "taskthread.h"
+#include "vci_sim.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QDir>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QFile>
+#include <QtCore/QTextStream>
+#include <QtWidgets/QTableWidget>
+
+#include <atomic>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+// The example files: beside the source tree when run from a build, or installed with the tool.
+QString examplePath(const QString &name)
+{
+    const QString app = QCoreApplication::applicationDirPath();
+    for (const QString &dir : {QStringLiteral(KAVRI_EXAMPLES_DIR), app + "/../share/kavri/examples"}) {
+        const QString path = QDir(dir).filePath(name);
+        if (QFile::exists(path))
+            return path;
+    }
+    return QString();
+}
+
+void heading(const QString &text)
+{
+    out() << '\n' << "== " << text << '\n';
+    out().flush();
+}
+
+} // namespace
+
+int runDemo(const QStringList &args)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Runs the engine on a simulated two-channel adapter: a cyclic task list on channel 0, an "
+        "ASC replay on channel 1 and a firmware download through channel 0's pipe, with the "
+        "traffic, the watch list and the statistics as an analyser shows them.");
+    parser.addHelpOption();
+    parser.addOption({"seconds", "How long the traffic runs.", "seconds", "10"});
+    parser.addOption({"max-lines", "Trace lines printed per channel and refresh.", "n", "6"});
+    if (!parser.parse(args))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet("help")) {
+        out() << parser.helpText();
+        return 0;
+    }
+    const int seconds = qMax(1, parser.value("seconds").toInt());
+    const int maxLines = parser.value("max-lines").toInt();
+
+    const QString tasksFile = examplePath("tasks.xml");
+    const QString ascFile = examplePath("recording.asc");
+    const QString imageFile = examplePath("firmware.bin");
+    if (tasksFile.isEmpty() || ascFile.isEmpty() || imageFile.isEmpty())
+        return fail(QStringLiteral("the example files (tasks.xml, recording.asc, firmware.bin) are missing"));
+
+    heading("Device: simulated adapter type 4, two channels at 500 kbit/s, wired together");
+    VSIM_SetBusTiming(1);
+    DeviceOptions device; // type 4, index 0, channel 0, 500 kbit/s
+    device.wire = 1;
+    const QVector<uint> channels{0, 1};
+    if (!openChannels(device, channels))
+        return 1;
+    DevCan &dev = DevCan::instance();
+    out() << QStringLiteral("opened: %1 channels, bit rates %2 and %3 bit/s\n")
+                 .arg(dev.getChannels())
+                 .arg(dev.maxBaudrate(0))
+                 .arg(dev.maxBaudrate(1));
+
+    KvNameMapping &names = KvNameMapping::getSingleton();
+    names.add(0x100, QStringLiteral("EngineStatus"));
+    names.add(0x18FEF100, QStringLiteral("VehicleSpeed"));
+    names.add(0x7DF, QStringLiteral("DiagRequest"));
+    names.add(0x110, QStringLiteral("FwStart"));
+    names.add(0x111, QStringLiteral("FwData"));
+    names.add(0x112, QStringLiteral("FwEnd"));
+    names.add(0x113, QStringLiteral("FwDigest"));
+    names.add(0x114, QStringLiteral("FwFinish"));
+    names.add(0x123, QStringLiteral("BrakePedal"));
+    KvGlobalSet &settings = KvGlobalSet::instance();
+    if (!settings.isWatch())
+        settings.onWatch();
+
+    QTableWidget table;
+    QString error;
+    if (!loadTasks(tasksFile, table, error))
+        return fail(error);
+    out() << QStringLiteral("task list %1: %2 tasks\n").arg(QDir::toNativeSeparators(tasksFile)).arg(table.rowCount());
+
+    int exitCode = 0;
+    FirmwareCheck firmware;
+    QElapsedTimer clock;
+    {
+        TraceStream trace0(0), trace1(1);
+        ChannelThreads threads(channels);
+        clock.start();
+
+        heading("Traffic (direction, time of day, adapter stamp, ID, name, type, format, length, data)");
+        // The task thread clears channel 0's pipe as it starts, so the download waits for it.
+        settings.channelSets[0].taskMode = 1; // cyclic
+        taskThread tasks(0);
+        std::atomic<bool> tasksStarted{false};
+        QObject::connect(&tasks, &taskThread::startSignal, &tasks, [&] { tasksStarted = true; },
+                         Qt::DirectConnection);
+        taskQueue q = tasksOf(table);
+        tasks.setTaskQueue(q);
+        tasks.setPage(1);
+        tasks.start();
+        runUntil(5000, [&] { return bool(tasksStarted); });
+
+        taskObj replayTask;
+        CanData burst;
+        burst.push(CanObj());
+        replayTask.dataList << burst;
+        KvSendFileThread replay(1);
+        replay.setFileType(2);
+        replay.setFileName(ascFile);
+        replay.setParameter(replayTask);
+        std::atomic<bool> replayDone{false};
+        QObject::connect(&replay, &KvSendFileThread::tailSignal, &replay, [&] { replayDone = true; },
+                         Qt::DirectConnection);
+        replay.start();
+
+        std::atomic<bool> firmwareSent{false}, refused{false};
+        CanWriteThread *writer0 = threads.writer(0);
+        QObject::connect(writer0, &CanWriteThread::tailSignal, writer0, [&] { firmwareSent = true; },
+                         Qt::DirectConnection);
+        for (uint ch : channels)
+            QObject::connect(threads.writer(ch), &CanWriteThread::errorSignal, threads.writer(ch),
+                             [&] { refused = true; }, Qt::DirectConnection);
+        KvSendFirmwareThread flash(0);
+        flash.setFileName(imageFile);
+        int progress = -1;
+        QObject::connect(&flash, &KvSendFirmwareThread::progressValueChanged, &flash,
+                         [&](int p) { progress = p; });
+        flash.start();
+
+        auto refresh = [&] {
+            trace0.drain(maxLines);
+            trace1.drain(maxLines, [&](const QString &id, const QString &dir, const QString &data) {
+                firmware.add(id, dir, data);
+            });
+        };
+        runUntil(seconds * 1000, [&] { return bool(refused); }, refresh, 500);
+
+        heading("Stopping");
+        tasks.stop();
+        tasks.waitForFinish();
+        replay.stop();
+        replay.waitForFinish();
+        flash.stop();
+        flash.waitForFinish();
+        runUntil(10000, [&] { return KvPipe::instance(0).isEmpty() && KvPipe::instance(1).isEmpty(); });
+        runUntil(10000, [&] { return bool(firmwareSent); });
+        threads.stopWriters();
+        // Let the receive threads take what is still on the wire before they stop.
+        runUntil(5000, [&] {
+            return VSIM_Pending(4, 0, 0) == 0 && VSIM_Pending(4, 0, 1) == 0 &&
+                   settings.channelSets[0].receiveCount == int(VSIM_SentTotal(4, 0, 1)) &&
+                   settings.channelSets[1].receiveCount == int(VSIM_SentTotal(4, 0, 0));
+        });
+        threads.stopReaders();
+        QCoreApplication::processEvents();
+        refresh();
+        out() << QStringLiteral("task list, replay (%1) and firmware download (%2 %) stopped\n")
+                     .arg(replayDone ? "complete" : "stopped")
+                     .arg(progress);
+        if (refused) {
+            fail(QStringLiteral("the adapter refused a transmit"));
+            exitCode = 1;
+        }
+    }
+    const double elapsed = clock.elapsed() / 1000.0;
+
+    for (uint ch : channels) {
+        heading(QStringLiteral("Watch list, channel %1").arg(ch));
+        printWatchList(ch);
+    }
+
+    heading("Statistics");
+    bool countsAgree = true;
+    for (uint ch : channels) {
+        KvBuffer &buffer = KvBuffer::instance(int(ch));
+        const KvChannelSet &set = settings.channelSets[ch];
+        const double load = 100.0 * double(quint32(buffer.size())) / (elapsed * dev.maxBaudrate(ch));
+        const quint64 sent = VSIM_SentTotal(4, 0, ch);
+        const int receivedOther = settings.channelSets[1 - ch].receiveCount;
+        out() << QStringLiteral("channel %1: %2 frames, %3 bits, bus load %4 %, received %5, sent %6 "
+                                "(task and replay threads %7)\n")
+                     .arg(ch)
+                     .arg(buffer.frames())
+                     .arg(quint32(buffer.size()))
+                     .arg(load, 0, 'f', 1)
+                     .arg(set.receiveCount)
+                     .arg(sent)
+                     .arg(set.sendCount);
+        const bool agree = sent == quint64(receivedOther);
+        countsAgree = countsAgree && agree;
+        out() << QStringLiteral("  frames sent on channel %1 = frames received on channel %2: %3 = %4 %5\n")
+                     .arg(ch)
+                     .arg(1 - ch)
+                     .arg(sent)
+                     .arg(receivedOther)
+                     .arg(agree ? "OK" : "MISMATCH");
+    }
+
+    heading("Firmware check");
+    QFile image(imageFile);
+    image.open(QIODevice::ReadOnly);
+    const QByteArray original = image.readAll();
+    const bool imageMatches = firmware.image() == original;
+    out() << QStringLiteral("reassembled %1 bytes from %2 frames 0x111 on channel 1 (image file: %3 bytes)\n")
+                 .arg(firmware.image().size())
+                 .arg(firmware.imageFrames())
+                 .arg(original.size());
+    out() << QStringLiteral("digest frames 0x113: %1\n").arg(QString::fromLatin1(firmware.digest().toHex()));
+    out() << QStringLiteral("SHA-1 of the reassembled image %1 the digest frames: %2\n")
+                 .arg(firmware.digestMatches() ? "matches" : "does NOT match")
+                 .arg(firmware.digestMatches() && imageMatches ? "verified" : "FAILED");
+
+    closeChannels(channels);
+    VSIM_SetBusTiming(0);
+    const bool ok = exitCode == 0 && countsAgree && firmware.digestMatches() && imageMatches;
+    heading(ok ? "Demo finished: all checks passed" : "Demo finished: a check FAILED");
+    out().flush();
+    return ok ? 0 : 1;
+}

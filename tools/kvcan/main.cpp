@@ -1,0 +1,60 @@
+// kvcan: the command-line host of the engine library. It drives the adapter, the worker threads
+// and the buffers through the public API only, as an analyser application does.
+#include "commands.h"
+
+#include <QtWidgets/QApplication>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct Command
+{
+    const char *name;
+    int (*run)(const QStringList &);
+    const char *summary;
+};
+
+constexpr Command Commands[] = {
+    {"demo", runDemo, "Show everything the engine does on a simulated two-channel adapter."},
+    {"monitor", runMonitor, "Live trace of a channel, with ID filters and a watch view."},
+    {"send", runSend, "Send frames given as ID#DATA through the transmit pipe."},
+    {"replay", runReplay, "Replay a recorded frame file (binary, CSV or ASC)."},
+    {"flash", runFlash, "Download a firmware image over CAN."},
+    {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
+};
+
+void usage(FILE *to)
+{
+    fprintf(to, "Usage: kvcan <command> [options]\n\nCommands:\n");
+    for (const Command &c : Commands)
+        fprintf(to, "  %-8s %s\n", c.name, c.summary);
+    fprintf(to, "\nRun 'kvcan <command> --help' for the options of a command.\n");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The task-list document lives in a table widget; no window is ever shown, so the tool runs
+    // without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("kvcan"));
+    QApplication::setApplicationVersion(QStringLiteral("0.1"));
+
+    const QStringList args = QApplication::arguments();
+    if (args.size() < 2 || args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
+        usage(args.size() < 2 ? stderr : stdout);
+        return args.size() < 2 ? 2 : 0;
+    }
+    for (const Command &c : Commands) {
+        if (args.at(1) == QLatin1String(c.name))
+            return c.run(args.mid(1));
+    }
+    fprintf(stderr, "kvcan: unknown command '%s'\n", qPrintable(args.at(1)));
+    usage(stderr);
+    return 2;
+}

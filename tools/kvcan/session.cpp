@@ -1,0 +1,319 @@
+#include "session.h"
+
+#include "canreadthread.h"
+#include "canwritethread.h"
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvglobalset.h"
+#include "kvnamemapping.h"
+#include "vci_sim.h"
+
+#include <QtCore/QCoreApplication>
+#include <QtCore/QElapsedTimer>
+#include <QtCore/QEventLoop>
+#include <QtCore/QRegularExpression>
+#include <QtCore/QThread>
+#include <QtCore/QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct RateTiming
+{
+    uint rate;
+    quint8 timing0;
+    quint8 timing1;
+};
+
+// Timing bytes for the adapter's 16 MHz clock, sample point near 87.5 %.
+constexpr RateTiming Rates[] = {
+    {1000000, 0x00, 0x14}, {800000, 0x00, 0x16}, {500000, 0x00, 0x1C}, {250000, 0x01, 0x1C},
+    {125000, 0x03, 0x1C},  {100000, 0x04, 0x1C}, {50000, 0x09, 0x1C},  {20000, 0x18, 0x1C},
+    {10000, 0x31, 0x1C},   {5000, 0xBF, 0xFF},
+};
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+} // namespace
+
+void addDeviceOptions(QCommandLineParser &parser)
+{
+    parser.addOption({"device-type", "Adapter device type (4: two channels, 14: four).", "type", "4"});
+    parser.addOption({"device-index", "Index of the device among those of its type.", "index", "0"});
+    parser.addOption({"channel", "CAN channel, 0 to 3.", "channel", "0"});
+    parser.addOption({"bitrate", "Bit rate: 5k, 10k, 20k, 50k, 100k, 125k, 250k, 500k, 800k or 1M.",
+                      "rate", "500k"});
+    parser.addOption({"wire", "Also start this channel and wire it to --channel on the simulated bus.",
+                      "channel"});
+}
+
+bool parseBitRate(const QString &text, uint &bitRate)
+{
+    QString t = text.trimmed().toLower();
+    uint factor = 1;
+    if (t.endsWith('k')) {
+        factor = 1000;
+        t.chop(1);
+    } else if (t.endsWith('m')) {
+        factor = 1000000;
+        t.chop(1);
+    }
+    bool ok = false;
+    const uint value = t.toUInt(&ok);
+    quint8 t0, t1;
+    if (!ok || !timingForBitRate(value * factor, t0, t1))
+        return false;
+    bitRate = value * factor;
+    return true;
+}
+
+bool timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1)
+{
+    for (const RateTiming &r : Rates) {
+        if (r.rate == bitRate) {
+            timing0 = r.timing0;
+            timing1 = r.timing1;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error)
+{
+    bool ok1, ok2, ok3;
+    options.type = parser.value("device-type").toUInt(&ok1);
+    options.index = parser.value("device-index").toUInt(&ok2);
+    options.channel = parser.value("channel").toUInt(&ok3);
+    if (!ok1 || !ok2 || !ok3 || options.channel > 3) {
+        error = QStringLiteral("bad device type, index or channel");
+        return false;
+    }
+    if (!parseBitRate(parser.value("bitrate"), options.bitRate)) {
+        error = QStringLiteral("unsupported bit rate '%1'").arg(parser.value("bitrate"));
+        return false;
+    }
+    if (parser.isSet("wire")) {
+        bool ok = false;
+        const uint wire = parser.value("wire").toUInt(&ok);
+        if (!ok || wire > 3 || wire == options.channel) {
+            error = QStringLiteral("bad --wire channel '%1'").arg(parser.value("wire"));
+            return false;
+        }
+        options.wire = int(wire);
+    }
+    return true;
+}
+
+bool parseFrame(const QString &text, CanObj &frame)
+{
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9A-Fa-f]{1,8})#(R|r|(?:[0-9A-Fa-f]{2}){0,8})$"));
+    const QRegularExpressionMatch m = form.match(text.trimmed());
+    if (!m.hasMatch())
+        return false;
+    const QString idText = m.captured(1);
+    const quint32 id = idText.toUInt(nullptr, 16);
+    const bool extended = idText.size() > 3;
+    if (id > (extended ? 0x1FFFFFFFu : 0x7FFu))
+        return false;
+    frame = CanObj();
+    frame.ID = id;
+    frame.ExternFlag = extended;
+    const QString body = m.captured(2);
+    if (body.compare(QLatin1String("R"), Qt::CaseInsensitive) == 0) {
+        frame.RemoteFlag = 1;
+        return true;
+    }
+    const QByteArray bytes = QByteArray::fromHex(body.toLatin1());
+    frame.DataLen = quint8(bytes.size());
+    memcpy(frame.Data, bytes.constData(), size_t(bytes.size()));
+    return true;
+}
+
+int fail(const QString &message, int code)
+{
+    out().flush();
+    fprintf(stderr, "kvcan: %s\n", qPrintable(message));
+    return code;
+}
+
+bool openChannels(const DeviceOptions &options, const QVector<uint> &channels)
+{
+    DevCan &dev = DevCan::instance();
+    if (!dev.isLoaded()) {
+        fail(QStringLiteral("no adapter library (libControlCAN.so) beside the executable"));
+        return false;
+    }
+    if (dev.openDevice(options.type, options.index, 0) != 1) {
+        fail(QStringLiteral("cannot open device type %1 index %2").arg(options.type).arg(options.index));
+        return false;
+    }
+    VCI_INIT_CONFIG config{};
+    config.AccMask = 0xFFFFFFFF;
+    timingForBitRate(options.bitRate, config.Timing0, config.Timing1);
+    for (uint ch : channels) {
+        if (dev.initCAN(ch, &config) != 1 || dev.StartCAN(ch) != 1) {
+            fail(QStringLiteral("cannot start channel %1 of device type %2 (it has %3)")
+                     .arg(ch)
+                     .arg(options.type)
+                     .arg(dev.getChannels()));
+            dev.closeDevice();
+            return false;
+        }
+    }
+    if (options.wire >= 0)
+        VSIM_Connect(options.type, options.index, options.channel, options.type, options.index,
+                     uint(options.wire));
+    return true;
+}
+
+void closeChannels(const QVector<uint> &channels)
+{
+    DevCan &dev = DevCan::instance();
+    for (uint ch : channels)
+        dev.ResetCAN(ch);
+    dev.closeDevice();
+}
+
+ChannelThreads::ChannelThreads(const QVector<uint> &used) : channels(used)
+{
+    for (uint ch : channels) {
+        readers << new CanReadThread(ch);
+        writers << new CanWriteThread(ch);
+    }
+    for (CanReadThread *t : readers)
+        t->start();
+    for (CanWriteThread *t : writers)
+        t->start();
+}
+
+ChannelThreads::~ChannelThreads()
+{
+    stopWriters();
+    stopReaders();
+    qDeleteAll(readers);
+    qDeleteAll(writers);
+}
+
+CanWriteThread *ChannelThreads::writer(uint channel) const
+{
+    const int i = channels.indexOf(channel);
+    return i < 0 ? nullptr : writers.at(i);
+}
+
+void ChannelThreads::stopWriters()
+{
+    for (CanWriteThread *t : writers)
+        t->stop();
+    for (CanWriteThread *t : writers)
+        t->waitForFinish();
+}
+
+void ChannelThreads::stopReaders()
+{
+    for (CanReadThread *t : readers)
+        t->stop();
+    for (CanReadThread *t : readers)
+        t->waitForFinish();
+}
+
+TraceStream::TraceStream(uint ch) : channel(ch)
+{
+    KvGlobalSet::instance().channelSets[channel].rtSave = true;
+}
+
+TraceStream::~TraceStream()
+{
+    KvGlobalSet::instance().channelSets[channel].rtSave = false;
+}
+
+QString TraceStream::line(uint channel, const CanObjStr &r)
+{
+    const quint32 id = r.id.trimmed().toUInt(nullptr, 16);
+    const QString name = KvNameMapping::getSingleton().find(id);
+    return QStringLiteral("ch%1 %2 %3 %4 %5%6 %7 %8 %9 %10")
+        .arg(channel)
+        .arg(r.direction, -2)
+        .arg(r.systemTime)
+        .arg(r.timeStamp, -11)
+        .arg(r.id)
+        .arg(name, -14)
+        .arg(r.frameType, -6)
+        .arg(r.frameFormat, -8)
+        .arg(r.dataLen)
+        .arg(r.data);
+}
+
+int TraceStream::drain(int maxLines,
+                       const std::function<void(const QString &, const QString &, const QString &)> &seen)
+{
+    KvBuffer &buffer = KvBuffer::instance(int(channel));
+    int taken = 0;
+    int printed = 0;
+    for (int n = buffer.countRt(); n > 0; --n) {
+        const CanObjStr r = buffer.getRtSaveFrame(number++);
+        ++taken;
+        if (seen)
+            seen(r.id, r.direction, r.data);
+        if (printed < maxLines) {
+            out() << line(channel, r) << '\n';
+            ++printed;
+        }
+    }
+    if (taken > printed)
+        out() << QStringLiteral("ch%1 ... %2 more\n").arg(channel).arg(taken - printed);
+    out().flush();
+    return taken;
+}
+
+ProgressBar::ProgressBar(const QString &l) : label(l), tty(isatty(fileno(stdout)))
+{
+}
+
+void ProgressBar::set(int percent)
+{
+    percent = qBound(0, percent, 100);
+    // Off a terminal, one line per tenth keeps logs short.
+    const int step = tty ? percent : percent / 10 * 10;
+    if (step == shown)
+        return;
+    shown = step;
+    const int filled = step / 5;
+    const QString bar = QString(filled, '#') + QString(20 - filled, '.');
+    out() << (tty ? "\r" : "") << label << " [" << bar << "] " << step << '%' << (tty ? "" : "\n");
+    out().flush();
+}
+
+void ProgressBar::finish()
+{
+    if (tty && shown >= 0)
+        out() << '\n';
+    out().flush();
+}
+
+bool runUntil(int msecs, const std::function<bool()> &done, const std::function<void()> &tick,
+              int tickMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    while (!(done && done())) {
+        if (msecs >= 0 && timer.elapsed() >= msecs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+        if (tick && sinceTick.elapsed() >= tickMs) {
+            tick();
+            sinceTick.restart();
+        }
+    }
+    return true;
+}

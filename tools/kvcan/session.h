@@ -1,0 +1,102 @@
+#ifndef SESSION_H
+#define SESSION_H
+
+#include <QtCore/QCommandLineParser>
+#include <QtCore/QString>
+#include <QtCore/QVector>
+
+#include <functional>
+
+class CanData;
+class CanObj;
+class CanReadThread;
+class CanWriteThread;
+
+// What every subcommand shares: the device options, opening and starting channels, the worker
+// threads of each channel, and printing the traffic the way an analyser's trace shows it.
+
+struct DeviceOptions
+{
+    uint type = 4;
+    uint index = 0;
+    uint channel = 0;
+    uint bitRate = 500000;
+    int wire = -1; // a second channel of the same device, wired to `channel` on the simulated bus
+};
+
+// Adds --device-type, --device-index, --channel, --bitrate and --wire to a parser.
+void addDeviceOptions(QCommandLineParser &parser);
+// Reads them back; false with `error` set when one is malformed.
+bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error);
+
+// The bus-timing bytes of a common bit rate ("500k", "1M", "125000"); false for a rate the
+// adapter's 16 MHz clock cannot make from the usual sample point.
+bool timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1);
+bool parseBitRate(const QString &text, uint &bitRate);
+
+// "123#11223344" (standard data), "1A2B3C4D#" (extended: more than three digits), "123#R"
+// (remote). False for anything else.
+bool parseFrame(const QString &text, CanObj &frame);
+
+// Prints "kvcan: <message>" on standard error and returns `code`, for one-line error exits.
+int fail(const QString &message, int code = 1);
+
+// Opens the device and initialises and starts the listed channels; wires the first two on the
+// simulated bus when asked. Prints one error line and returns false on failure.
+bool openChannels(const DeviceOptions &options, const QVector<uint> &channels);
+void closeChannels(const QVector<uint> &channels);
+
+// One receive and one transmit thread per used channel.
+class ChannelThreads
+{
+public:
+    explicit ChannelThreads(const QVector<uint> &channels);
+    ~ChannelThreads();
+    CanWriteThread *writer(uint channel) const;
+    void stopWriters();
+    void stopReaders();
+
+private:
+    QVector<uint> channels;
+    QVector<CanReadThread *> readers;
+    QVector<CanWriteThread *> writers;
+};
+
+// Streams a channel's stored frames as trace lines, in order, through the buffer's real-time save
+// queue: every frame the buffer keeps is printed (or counted) exactly once.
+class TraceStream
+{
+public:
+    explicit TraceStream(uint channel);
+    ~TraceStream();
+    // Takes every queued record; prints at most `maxLines` of them, then a "... n more" line.
+    // `seen` is called for every record taken, printed or not.
+    int drain(int maxLines, const std::function<void(const QString &id, const QString &dir,
+                                                     const QString &data)> &seen = {});
+    static QString line(uint channel, const class CanObjStr &record);
+
+private:
+    uint channel;
+    int number = 0;
+};
+
+// A one-line progress bar fed by the threads' progress signals.
+class ProgressBar
+{
+public:
+    explicit ProgressBar(const QString &label);
+    void set(int percent);
+    void finish();
+
+private:
+    QString label;
+    int shown = -1;
+    bool tty;
+};
+
+// Runs the event loop until `done` returns true or `msecs` pass; `tick` runs every `tickMs`.
+// Returns whether `done` became true.
+bool runUntil(int msecs, const std::function<bool()> &done, const std::function<void()> &tick = {},
+              int tickMs = 100);
+
+#endif // SESSION_H

@@ -1,0 +1,83 @@
+#include "canwritethread.h"
+
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvpipe.h"
+#include "usedtimer_p.h"
+
+#include <QtCore/QCoreApplication>
+
+namespace {
+
+// How long an idle pass sleeps on the pipe: short enough that stop() and queued events are
+// served promptly, long enough that four idle threads cost next to nothing.
+constexpr int IdleWaitMs = 20;
+constexpr int MaxBatch = 100;
+
+} // namespace
+
+CanWriteThread::CanWriteThread() : CanWriteThread(0) {}
+
+CanWriteThread::CanWriteThread(unsigned long channel) : CanThread(channel)
+{
+    qRegisterMetaType<CanObjStrQueue>("CanObjStrQueue");
+}
+
+CanWriteThread::~CanWriteThread() = default;
+
+void CanWriteThread::setHideSendFrame(bool hide)
+{
+    hideSendFrame.store(hide);
+}
+
+void CanWriteThread::onInitUsedTime()
+{
+    UsedTimer::restart(usedTimer);
+}
+
+void CanWriteThread::run()
+{
+    running = true;
+    tailPending = false;
+    onInitUsedTime();
+
+    const int ch = static_cast<int>(channel);
+    KvPipe &pipe = KvPipe::instance(ch);
+    VCI_CAN_OBJ batch[MaxBatch];
+
+    while (running) {
+        QCoreApplication::processEvents();
+        CanData data;
+        if (!pipe.tryPop(data)) {
+            pipe.waitForData(IdleWaitMs);
+            continue;
+        }
+        // An empty queue holds no frame to send or to take a tail mark from: no signals.
+        if (data.isEmpty())
+            continue;
+        while (!data.isEmpty()) {
+            int n = 0;
+            for (;;) {
+                if (!running)
+                    return;
+                const CanObj frame = data.pop();
+                batch[n++] = frame.toTransmit();
+                tailPending = frame.TailFlag != 0;
+                if (n == MaxBatch || frame.BatchEndFlag || data.isEmpty())
+                    break;
+            }
+            emit sendSignal(static_cast<unsigned long>(n));
+            if (!hideSendFrame.load())
+                KvBuffer::instance(ch).addFrame(batch, n, true);
+            const unsigned long accepted =
+                DevCan::instance().Transmit(channel, batch, static_cast<unsigned long>(n));
+            emit usedTimeSignal(UsedTimer::seconds(usedTimer));
+            if (accepted == 0) {
+                emit errorSignal();
+                return;
+            }
+        }
+        if (tailPending)
+            emit tailSignal();
+    }
+}

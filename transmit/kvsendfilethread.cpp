@@ -1,0 +1,131 @@
+#include "kvsendfilethread.h"
+
+#include "ascfile.h"
+#include "channelstats_p.h"
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvfilebin.h"
+#include "kvfilecsv.h"
+#include "usedtimer_p.h"
+
+#include <memory>
+
+namespace {
+
+constexpr int PauseSliceMs = 50;
+
+std::unique_ptr<KvFile> readerFor(int fileType)
+{
+    switch (fileType) {
+    case 0:
+        return std::make_unique<KvFileBin>();
+    case 1:
+        return std::make_unique<KvFileCsv>();
+    case 2:
+        return std::make_unique<ASCFile>();
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
+KvSendFileThread::KvSendFileThread(unsigned long channel) : KvSendFileThread(nullptr, channel) {}
+
+KvSendFileThread::KvSendFileThread(QObject *parent, unsigned long channel)
+    : KvThread(parent), channel(channel)
+{
+}
+
+KvSendFileThread::~KvSendFileThread() = default;
+
+void KvSendFileThread::setParameter(taskObj t)
+{
+    task = t;
+}
+
+void KvSendFileThread::setFileType(int type)
+{
+    fileType = type;
+}
+
+void KvSendFileThread::setFileName(QString name)
+{
+    fileName = name;
+}
+
+void KvSendFileThread::onInitUsedTime()
+{
+    UsedTimer::restart(usedTimer);
+    ChannelStats::setUsedTime(channel, 0.0);
+}
+
+int KvSendFileThread::writeObj(const CanObj &frame)
+{
+    VCI_CAN_OBJ record = frame.toTransmit();
+    KvBuffer::instance(static_cast<int>(channel)).addFrame(&record, 1, true);
+    return static_cast<int>(DevCan::instance().Transmit(channel, &record, 1));
+}
+
+void KvSendFileThread::pause(qint64 msecs)
+{
+    while (msecs > 0 && running) {
+        const qint64 slice = qMin<qint64>(msecs, PauseSliceMs);
+        msleep(static_cast<unsigned long>(slice));
+        msecs -= slice;
+    }
+}
+
+void KvSendFileThread::run()
+{
+    running = true;
+    std::unique_ptr<KvFile> reader = readerFor(fileType);
+    if (!reader) {
+        emit errorSignal();
+        return;
+    }
+    if (!reader->open(fileName)) {
+        reader->close();
+        return;
+    }
+    const qint64 size = reader->size();
+    if (!reader->prepare()) {
+        reader->close();
+        return;
+    }
+    emit progressValueChanged(0);
+    emit begainSend();
+    onInitUsedTime();
+
+    CanObj frame;
+    if (!task.dataList.isEmpty() && !task.dataList.first().isEmpty())
+        frame = task.dataList.first().at(0);
+    quint32 previousStamp = 0;
+    int count = 0;
+
+    while (running) {
+        if (reader->atEnd() || !reader->getFrame(frame))
+            break;
+        if (fileType == 0) {
+            if (task.interval > 0)
+                pause(task.interval);
+        } else if (fileType == 1) {
+            // The CSV reader stamps frames in milliseconds; a step back gives no pause.
+            if (count > 0 && frame.TimeStamp > previousStamp)
+                pause(qint64(frame.TimeStamp - previousStamp));
+            previousStamp = frame.TimeStamp;
+        }
+        ++count;
+        if (writeObj(frame) == 0) {
+            emit errorSignal();
+            break;
+        }
+        if (size > 0)
+            emit progressValueChanged(
+                static_cast<int>(static_cast<qint32>(reader->pos()) * 100.0 / double(size)));
+        ChannelStats::addSent(channel, 1);
+        ChannelStats::setUsedTime(channel, UsedTimer::seconds(usedTimer));
+    }
+    reader->close();
+    emit tailSignal();
+}

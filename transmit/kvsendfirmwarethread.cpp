@@ -1,0 +1,138 @@
+#include "kvsendfirmwarethread.h"
+
+#include "kvfilebin.h"
+#include "kvpipe.h"
+
+#include <QtCore/QCryptographicHash>
+#include <QtCore/QFile>
+
+#include <cstring>
+
+namespace {
+
+// More than this many bursts waiting in the pipe, and the download waits for the transmit thread.
+constexpr int MaxQueuedBursts = 10;
+
+CanData command(quint32 id, bool remote, bool tail = false)
+{
+    CanObj frame;
+    frame.ID = id;
+    frame.RemoteFlag = remote;
+    frame.TailFlag = tail;
+    CanData burst;
+    burst.push(frame);
+    return burst;
+}
+
+} // namespace
+
+KvSendFirmwareThread::KvSendFirmwareThread(unsigned long channel)
+    : KvSendFirmwareThread(nullptr, channel)
+{
+}
+
+KvSendFirmwareThread::KvSendFirmwareThread(QObject *parent, unsigned long channel)
+    : KvThread(parent), channel(channel)
+{
+}
+
+KvSendFirmwareThread::~KvSendFirmwareThread() = default;
+
+void KvSendFirmwareThread::setFileType(int type)
+{
+    fileType = type;
+}
+
+void KvSendFirmwareThread::setFileName(QString name)
+{
+    fileName = name;
+}
+
+void KvSendFirmwareThread::push(const CanData &burst)
+{
+    KvPipe::instance(static_cast<int>(channel)).push(burst);
+}
+
+void KvSendFirmwareThread::initTaskObj(taskObj &task)
+{
+    task.frames = 3;
+    task.interval = 0;
+    task.times = 1;
+    task.dataList << command(0x110, true) << command(0x111, false) << command(0x112, true)
+                  << command(0x113, false) << command(0x114, true, true);
+}
+
+void KvSendFirmwareThread::sendShaValue(CanData &burst, QByteArray &digest)
+{
+    if (burst.isEmpty())
+        return;
+    CanObj frame = burst.at(0);
+    CanData out;
+    for (int offset = 0; offset < digest.size(); offset += 8) {
+        const int n = qMin(8, digest.size() - offset);
+        std::memcpy(frame.Data, digest.constData() + offset, size_t(n));
+        frame.DataLen = quint8(n);
+        out.push(frame);
+    }
+    push(out);
+}
+
+void KvSendFirmwareThread::run()
+{
+    running = true;
+    KvFileBin reader;
+    if (!reader.open(fileName))
+        return;
+
+    taskObj task;
+    initTaskObj(task);
+    emit progressValueChanged(0);
+    push(task.at(0));
+
+    KvPipe &pipe = KvPipe::instance(static_cast<int>(channel));
+    bool stopped = !running;
+    while (!stopped) {
+        CanData burst = task.at(1);
+        if (reader.atEnd())
+            break;
+        if (reader.getFrames(burst, task.frames)) {
+            const qint64 size = reader.size();
+            if (size > 0)
+                emit progressValueChanged(
+                    static_cast<int>(static_cast<qint32>(reader.pos()) * 100.0 / double(size)));
+        }
+        // A file that shrank under us reads nothing; an empty burst is not worth a push.
+        if (burst.isEmpty())
+            break;
+        push(burst);
+        while (pipe.count() > MaxQueuedBursts) {
+            if (!running) {
+                stopped = true;
+                break;
+            }
+            usleep(10);
+        }
+        if (stopped)
+            break;
+        if (task.interval > 0)
+            msleep(static_cast<unsigned long>(task.interval));
+        stopped = !running;
+    }
+
+    push(task.at(2));
+    QFile image(fileName);
+    if (image.open(QIODevice::ReadOnly)) {
+        QCryptographicHash sha(QCryptographicHash::Sha1);
+        while (!image.atEnd()) {
+            const QByteArray block = image.read(64);
+            if (block.isEmpty())
+                break; // a read error: do not spin on it
+            sha.addData(block);
+        }
+        QByteArray digest = sha.result();
+        CanData digestBurst = task.at(3);
+        sendShaValue(digestBurst, digest);
+    }
+    push(task.at(4));
+    reader.close();
+}
