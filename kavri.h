@@ -9,8 +9,23 @@
 #include "canobj.h"
 #include "candata.h"
 #include "kvcommon.h"
+#include "kvcanobj.h"
+#include "canobjstr.h"
+#include "kvcanobjstrqueue.h"
+#include "kvcanobjwatch.h"
+#include "kvcanobjwatchstr.h"
 
 #include "devcan.h"
+
+#include "kvthread.h"
+#include "canthread.h"
+#include "canreadthread.h"
+#include "kvbuffer.h"
+#include "kvidfilter.h"
+#include "kvidfiltermannger.h"
+#include "kvnamemapping.h"
+#include "kvchannelset.h"
+#include "kvglobalset.h"
 
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.
