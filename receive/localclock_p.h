@@ -17,8 +17,9 @@ struct TimeOfDay
 // The host's local time of day, to the millisecond, as cheaply as the receive path needs it:
 // the wall clock is read through the vDSO, and the broken-down local time is kept per thread for
 // the current second, so the time-zone conversion runs once a second rather than once a frame.
-// The result is the same as a fresh local-time reading (a zone or daylight-saving change can only
-// take effect at a second boundary, where the conversion is redone).
+// The result is the same as a fresh local-time reading: daylight-saving transitions fall on
+// second boundaries, where the conversion is redone, and a change of the host's zone setting
+// applies from the next second.
 TimeOfDay localTimeOfDay();
 
 } // namespace detail
