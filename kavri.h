@@ -5,27 +5,33 @@
 
 #include "kavri_global.h"
 
-#include "vci.h"
-#include "canobj.h"
 #include "candata.h"
-#include "kvcommon.h"
-#include "kvcanobj.h"
+#include "canobj.h"
 #include "canobjstr.h"
+#include "kvcanobj.h"
 #include "kvcanobjstrqueue.h"
 #include "kvcanobjwatch.h"
 #include "kvcanobjwatchstr.h"
+#include "kvcommon.h"
+#include "vci.h"
 
 #include "devcan.h"
 
-#include "kvthread.h"
-#include "canthread.h"
 #include "canreadthread.h"
+#include "canthread.h"
 #include "kvbuffer.h"
+#include "kvchannelset.h"
+#include "kvglobalset.h"
 #include "kvidfilter.h"
 #include "kvidfiltermannger.h"
 #include "kvnamemapping.h"
-#include "kvchannelset.h"
-#include "kvglobalset.h"
+#include "kvthread.h"
+
+#include "kvtaskmanager.h"
+#include "taskobj.h"
+
+#include "kvnamexmlreader.h"
+#include "kvnamexmlwriter.h"
 
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.

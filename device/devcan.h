@@ -20,7 +20,12 @@ class KAVRI_EXPORT DevCan
 {
 public:
     enum DeviceState : quint32 { Open = 1, Closed = 2, Closing = 3 };
-    enum ChannelState : quint32 { Initialised = 0, Started = 4, Reset = 5, NotInitialised = 0xFFFFFFFF };
+    enum ChannelState : quint32 {
+        Initialised = 0,
+        Started = 4,
+        Reset = 5,
+        NotInitialised = 0xFFFFFFFF
+    };
 
     static DevCan &instance();
 

@@ -134,8 +134,8 @@ QString gSettleTime(QString direction, QString timeText, int baseTime)
 
     const int seconds = value / 10000 - baseTime / 10000;
     const int dayTime = ((seconds % 86400) + 86400) % 86400;
-    QString text = QString::asprintf("%02d:%02d:%02d.", dayTime / 3600, dayTime / 60 % 60,
-                                     dayTime % 60);
+    QString text =
+        QString::asprintf("%02d:%02d:%02d.", dayTime / 3600, dayTime / 60 % 60, dayTime % 60);
     if (value == baseTime) {
         text += QLatin1String("000.0");
     } else {

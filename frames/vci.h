@@ -10,7 +10,8 @@
 #pragma pack(push, 1)
 
 /* One frame as the adapter gives and takes it: 24 bytes, little-endian, no padding. */
-typedef struct _VCI_CAN_OBJ {
+typedef struct _VCI_CAN_OBJ
+{
     uint32_t ID;        /* right-aligned identifier: 11 bits standard, 29 bits extended */
     uint32_t TimeStamp; /* 0.1 ms units; 0 marks a frame this library transmitted */
     uint8_t TimeFlag;
@@ -23,7 +24,8 @@ typedef struct _VCI_CAN_OBJ {
 } VCI_CAN_OBJ, *PVCI_CAN_OBJ;
 
 /* Error information of a channel: a code and four bytes of detail, never interpreted here. */
-typedef struct _VCI_ERR_INFO {
+typedef struct _VCI_ERR_INFO
+{
     uint32_t ErrCode;
     uint8_t Passive_ErrData[3];
     uint8_t ArLost_ErrData;
@@ -31,7 +33,8 @@ typedef struct _VCI_ERR_INFO {
 
 /* Channel initialisation. The engine reads only the two bus-timing bytes (offsets 13 and 14);
    everything else belongs to the caller and the adapter. */
-typedef struct _VCI_INIT_CONFIG {
+typedef struct _VCI_INIT_CONFIG
+{
     uint32_t AccCode;
     uint32_t AccMask;
     uint32_t Reserved;
@@ -42,7 +45,8 @@ typedef struct _VCI_INIT_CONFIG {
 } VCI_INIT_CONFIG, *PVCI_INIT_CONFIG;
 
 /* Board description, passed through unchanged. */
-typedef struct _VCI_BOARD_INFO {
+typedef struct _VCI_BOARD_INFO
+{
     uint16_t hw_Version;
     uint16_t fw_Version;
     uint16_t dr_Version;
@@ -55,7 +59,8 @@ typedef struct _VCI_BOARD_INFO {
 } VCI_BOARD_INFO, *PVCI_BOARD_INFO;
 
 /* Controller status, passed through unchanged. */
-typedef struct _VCI_CAN_STATUS {
+typedef struct _VCI_CAN_STATUS
+{
     uint8_t ErrInterrupt;
     uint8_t regMode;
     uint8_t regStatus;

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine (as root): installs what is missing, builds, and
+# then runs the demo on the simulated adapter (`demo`) or passes every test (`test`).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+mode=${1:-test}
+build=${KAVRI_BUILD_DIR:-build}
+
+packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B "$build" -G Ninja -DKAVRI_WERROR=ON
+cmake --build "$build" -j "$(nproc)"
+
+case "$mode" in
+demo)
+    "$build/bin/kvcan" demo "${@:2}"
+    ;;
+test)
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+    ;;
+*)
+    echo "usage: $0 demo|test" >&2
+    exit 2
+    ;;
+esac

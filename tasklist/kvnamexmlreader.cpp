@@ -1,0 +1,143 @@
+#include "kvnamexmlreader.h"
+
+#include <QtWidgets/QTableWidget>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MaxBurstFrames = 100;
+constexpr int MaxTaskFrames = 1000;
+constexpr int ColumnCount = 4;
+
+QString sendTypeText(quint8 sendType)
+{
+    switch (sendType) {
+    case 0:
+        return QStringLiteral("Normal Send");
+    case 1:
+        return QStringLiteral("Single Send");
+    case 2:
+        return QStringLiteral("Send & Receive");
+    case 3:
+        return QStringLiteral("Single Send&Rec");
+    default:
+        return QString();
+    }
+}
+
+// "11 22 x3" -> 0x11 0x22 0x03; returns the number of tokens, at most 8.
+int readData(const QStringRef &text, quint8 *data)
+{
+    const QVector<QStringRef> parts = text.split(QLatin1Char(' '));
+    const int count = std::min(int(parts.size()), 8);
+    for (int i = 0; i < count; ++i)
+        data[i] = quint8(parts.at(i).right(2).toUInt(nullptr, 16));
+    return count;
+}
+
+} // namespace
+
+KvNameXmlReader::KvNameXmlReader(QTableWidget *table) : table(table) {}
+
+bool KvNameXmlReader::readFile(QIODevice *device)
+{
+    xml.setDevice(device);
+    if (!device) {
+        xml.raiseError(tr("No document to read."));
+        return false;
+    }
+    if (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("xml") &&
+            xml.attributes().value(QLatin1String("version")) == QLatin1String("1.0"))
+            readXML();
+        else
+            xml.raiseError(tr("The file is not an XBEL version 1.0 file."));
+    }
+    return !xml.error();
+}
+
+QString KvNameXmlReader::errorString() const
+{
+    return tr("%1\nLine %2, column %3")
+        .arg(xml.errorString())
+        .arg(xml.lineNumber())
+        .arg(xml.columnNumber());
+}
+
+void KvNameXmlReader::readXML()
+{
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("TaskObj"))
+            addItem(readTask());
+        xml.skipCurrentElement();
+    }
+    // Past the root only comments and white space may follow; reading on to the end is what
+    // reports a document that is cut short or carries anything else.
+    while (!xml.atEnd())
+        xml.readNext();
+}
+
+taskObj KvNameXmlReader::readTask()
+{
+    const QXmlStreamAttributes attributes = xml.attributes();
+    auto number = [&attributes](const char *name) {
+        return attributes.value(QLatin1String(name)).toInt();
+    };
+
+    taskObj task;
+    task.frames = number("Frames");
+    task.interval = number("Interval");
+    task.times = number("Times");
+    task.idIncrease = number("IdIncrease");
+    task.dataIncrease = number("DataIncrease");
+    if (task.frames < 1 || task.times < 1)
+        return task;
+
+    CanObj frame;
+    frame.ID = attributes.value(QLatin1String("ID")).toUInt();
+    frame.SendType = quint8(number("SendType"));
+    frame.RemoteFlag = quint8(number("RemoteFlag"));
+    frame.ExternFlag = quint8(number("ExternFlag"));
+    const int tokens = readData(attributes.value(QLatin1String("Data")), frame.Data);
+    const int dataLen =
+        attributes.hasAttribute(QLatin1String("DataLen")) ? quint8(number("DataLen")) : tokens;
+    frame.DataLen = quint8(std::min(dataLen, 8));
+
+    const int burstFrames = std::min(task.frames, MaxBurstFrames);
+    const int bursts = std::min(task.times, MaxTaskFrames / burstFrames);
+    for (int b = 0; b < bursts; ++b) {
+        CanData burst;
+        for (int f = 0; f < burstFrames; ++f) {
+            burst.push(frame);
+            if (task.idIncrease == 1)
+                ++frame.ID;
+        }
+        task.dataList.append(burst);
+    }
+    return task;
+}
+
+void KvNameXmlReader::addItem(taskObj task)
+{
+    if (!table || task.dataList.isEmpty() || task.dataList.first().isEmpty())
+        return;
+    const CanObj frame = task.dataList.first().at(0);
+
+    if (table->columnCount() < ColumnCount)
+        table->setColumnCount(ColumnCount);
+    const int row = table->rowCount();
+    table->setRowCount(row + 1);
+
+    auto *sendType = new QTableWidgetItem(sendTypeText(frame.SendType));
+    sendType->setData(Qt::UserRole, QVariant::fromValue(task));
+    table->setItem(row, 0, sendType);
+    table->setItem(row, 1, new QTableWidgetItem(QString::asprintf("%08x ", frame.ID)));
+    table->setItem(row, 2,
+                   new QTableWidgetItem(frame.RemoteFlag == 1 ? QStringLiteral("Remote")
+                                                              : QStringLiteral("Data")));
+    table->setItem(row, 3,
+                   new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
+                                                              : QStringLiteral("Standard")));
+    table->scrollToItem(sendType);
+}

@@ -1,0 +1,234 @@
+#include "devcan.h"
+#include "vci_sim.h"
+
+#include <QtTest/QtTest>
+
+class tst_DevCan : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init() { VSIM_Reset(); }
+
+    void bitRate_data();
+    void bitRate();
+    void freshManager();
+    void channelsByType_data();
+    void channelsByType();
+    void channelBeyondCountNeverReachesAdapter();
+    void initStoresBitRate();
+    void failedOpenChangesNothing();
+    void failedStartAndReset();
+    void closeAlwaysSucceeds();
+    void transmitReachesWiredChannel();
+    void assignmentSharesTheLibrary();
+};
+
+static VCI_INIT_CONFIG config(quint8 t0, quint8 t1)
+{
+    VCI_INIT_CONFIG c{};
+    c.AccMask = 0xFFFFFFFF;
+    c.Timing0 = t0;
+    c.Timing1 = t1;
+    return c;
+}
+
+void tst_DevCan::bitRate_data()
+{
+    QTest::addColumn<int>("timing0");
+    QTest::addColumn<int>("timing1");
+    QTest::addColumn<uint>("rate");
+    QTest::newRow("500k") << 0x00 << 0x1C << 500000u;
+    QTest::newRow("1M") << 0x00 << 0x14 << 1000000u;
+    QTest::newRow("250k") << 0x01 << 0x1C << 250000u;
+    QTest::newRow("125k") << 0x03 << 0x1C << 125000u;
+    QTest::newRow("10k") << 0x31 << 0x1C << 10000u;
+    QTest::newRow("all bits set") << 0xFF << 0xFF << 5000u;
+    QTest::newRow("ignored bits only") << 0xC0 << 0x80 << 2666666u;
+}
+
+void tst_DevCan::bitRate()
+{
+    QFETCH(int, timing0);
+    QFETCH(int, timing1);
+    QFETCH(uint, rate);
+    QCOMPARE(DevCan::bitRate(quint8(timing0), quint8(timing1)), rate);
+
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG c = config(quint8(timing0), quint8(timing1));
+    QCOMPARE(dev.initCAN(1, &c), 1ul);
+    QCOMPARE(dev.maxBaudrate(1), int(rate));
+    QCOMPARE(dev.maxBaudrate(0), 1);
+}
+
+void tst_DevCan::freshManager()
+{
+    DevCan dev;
+    QVERIFY(dev.isLoaded());
+    QCOMPARE(dev.getChannels(), 1ul);
+    QVERIFY(dev.isClose());
+    QVERIFY(!dev.isOpen());
+    QCOMPARE(dev.maxBaudrate(0), 1);
+    QCOMPARE(dev.maxBaudrate(4), 0);
+    QVERIFY(!dev.isInited(0) && !dev.isStarted(0) && !dev.isReset(0));
+    dev.setProduct(0xBEEF);
+    QCOMPARE(dev.getProduct(), 0xBEEFul);
+}
+
+void tst_DevCan::channelsByType_data()
+{
+    QTest::addColumn<uint>("type");
+    QTest::addColumn<uint>("channels");
+    for (uint t : {4u, 5u, 24u})
+        QTest::addRow("type %u", t) << t << 2u;
+    QTest::newRow("type 14") << 14u << 4u;
+    QTest::newRow("type 3") << 3u << 1u;
+}
+
+void tst_DevCan::channelsByType()
+{
+    QFETCH(uint, type);
+    QFETCH(uint, channels);
+    DevCan dev;
+    QCOMPARE(dev.openDevice(type, 2, 0), 1ul);
+    QVERIFY(dev.isOpen());
+    QCOMPARE(dev.getDevType(), ulong(type));
+    QCOMPARE(dev.getDevIndex(), 2ul);
+    QCOMPARE(dev.getChannels(), ulong(channels));
+    QVERIFY(dev.isValid(channels - 1));
+    QVERIFY(!dev.isValid(channels));
+}
+
+void tst_DevCan::channelBeyondCountNeverReachesAdapter()
+{
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG c = config(0, 0x1C);
+    VCI_CAN_STATUS status{};
+    const uint inits = VSIM_CallCount("VCI_InitCAN");
+    const uint starts = VSIM_CallCount("VCI_StartCAN");
+    QCOMPARE(dev.initCAN(2, &c), 0ul);
+    QCOMPARE(dev.StartCAN(2), 0ul);
+    QCOMPARE(dev.ResetCAN(3), 0ul);
+    QCOMPARE(dev.readCANStatus(2, &status), 0ul);
+    QCOMPARE(VSIM_CallCount("VCI_InitCAN"), inits);
+    QCOMPARE(VSIM_CallCount("VCI_StartCAN"), starts);
+    QVERIFY(!dev.isInited(2));
+}
+
+void tst_DevCan::initStoresBitRate()
+{
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG c = config(0x01, 0x1C);
+    QCOMPARE(dev.initCAN(0, &c), 1ul);
+    QVERIFY(dev.isInited(0));
+    QCOMPARE(dev.maxBaudrate(0), 250000);
+    QCOMPARE(dev.StartCAN(0), 1ul);
+    QVERIFY(dev.isStarted(0));
+    QVERIFY(!dev.isInited(0)); // a started channel no longer reports initialised
+
+    // A refused initialisation keeps the earlier rate and state.
+    VSIM_ForceResult(4, 0, "VCI_InitCAN", 0, 1);
+    VCI_INIT_CONFIG other = config(0x00, 0x14);
+    QCOMPARE(dev.initCAN(0, &other), 0ul);
+    QCOMPARE(dev.maxBaudrate(0), 250000);
+    QVERIFY(dev.isStarted(0));
+}
+
+void tst_DevCan::failedOpenChangesNothing()
+{
+    DevCan dev;
+    VSIM_ForceResult(14, 3, "VCI_OpenDevice", 0, 1);
+    QCOMPARE(dev.openDevice(14, 3, 0), 0ul);
+    QCOMPARE(dev.getDevType(), 0ul);
+    QCOMPARE(dev.getDevIndex(), 0ul);
+    QVERIFY(dev.isClose());
+    QCOMPARE(dev.getChannels(), 1ul);
+
+    // Anything but 1 is a failure too.
+    VSIM_ForceResult(14, 3, "VCI_OpenDevice", 2, 1);
+    QCOMPARE(dev.openDevice(14, 3, 0), 0ul);
+    QVERIFY(dev.isClose());
+}
+
+void tst_DevCan::failedStartAndReset()
+{
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    VCI_INIT_CONFIG c = config(0, 0x1C);
+    QCOMPARE(dev.initCAN(0, &c), 1ul);
+
+    VSIM_ForceResult(4, 0, "VCI_StartCAN", 0, 1);
+    QCOMPARE(dev.StartCAN(0), 0ul);
+    QVERIFY(dev.isReset(0));
+
+    QCOMPARE(dev.StartCAN(0), 1ul);
+    VSIM_ForceResult(4, 0, "VCI_ResetCAN", 0, 1);
+    QCOMPARE(dev.ResetCAN(0), 0ul);
+    QVERIFY(dev.isStarted(0));
+    QCOMPARE(dev.ResetCAN(0), 1ul);
+    QVERIFY(dev.isReset(0));
+}
+
+void tst_DevCan::closeAlwaysSucceeds()
+{
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    dev.closingDevice();
+    QVERIFY(!dev.isOpen() && !dev.isClose());
+    VSIM_ForceResult(4, 0, "VCI_CloseDevice", 0, 1);
+    QCOMPARE(dev.closeDevice(), 1ul);
+    QVERIFY(dev.isClose());
+    QCOMPARE(dev.getChannels(), 2ul); // closing leaves the channel count alone
+}
+
+void tst_DevCan::transmitReachesWiredChannel()
+{
+    DevCan dev;
+    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    for (ulong ch = 0; ch < 2; ++ch) {
+        VCI_INIT_CONFIG c = config(0, 0x1C);
+        QCOMPARE(dev.initCAN(ch, &c), 1ul);
+        QCOMPARE(dev.StartCAN(ch), 1ul);
+    }
+    VSIM_Connect(4, 0, 0, 4, 0, 1);
+
+    VCI_CAN_OBJ out[3]{};
+    for (int i = 0; i < 3; ++i) {
+        out[i].ID = 0x100 + i;
+        out[i].DataLen = 1;
+        out[i].Data[0] = quint8(i);
+    }
+    QCOMPARE(dev.Transmit(0, out, 3), 3ul);
+    QCOMPARE(dev.getReceiveNum(1), 3ul);
+
+    VCI_CAN_OBJ in[32]{};
+    QCOMPARE(dev.Receive(1, in, 2, 0), 2ul);
+    QCOMPARE(dev.Receive(1, in + 2, 32, 0), 1ul);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(in[i].ID, 0x100u + i);
+        QCOMPARE(in[i].Data[0], quint8(i));
+        QVERIFY(in[i].TimeStamp != 0);
+    }
+    QCOMPARE(dev.Receive(1, in, 32, 0), 0ul);
+}
+
+void tst_DevCan::assignmentSharesTheLibrary()
+{
+    DevCan copy;
+    {
+        DevCan source;
+        QCOMPARE(source.openDevice(14, 0, 0), 1ul);
+        copy = source;
+    }
+    // The source is gone; the copy still holds the library and the device fields.
+    QVERIFY(copy.isLoaded());
+    QCOMPARE(copy.getChannels(), 4ul);
+    QVERIFY(copy.isOpen());
+    VCI_INIT_CONFIG c = config(0, 0x1C);
+    QCOMPARE(copy.initCAN(3, &c), 1ul);
+}
+
+QTEST_GUILESS_MAIN(tst_DevCan)
+#include "tst_devcan.moc"

@@ -1,0 +1,50 @@
+#ifndef KVPIPE_H
+#define KVPIPE_H
+
+#include "candata.h"
+#include "kavri_global.h"
+
+#include <QtCore/QMutex>
+#include <QtCore/QQueue>
+#include <QtCore/QWaitCondition>
+
+#include <atomic>
+
+// The hand-over point between whoever wants frames sent and a channel's transmit thread.
+// Producers push whole frame queues; the one consumer pops them in order. There is one pipe per
+// channel. push, pop and clear are atomic with respect to one another; count and isEmpty take no
+// lock and give a snapshot.
+class KAVRI_EXPORT KvPipe
+{
+public:
+    // The pipe of channel 0..3. Any other channel gets a pipe of its own that no transmit thread
+    // serves, so a stray index can never reach past the four pipes.
+    static KvPipe &instance(int channel);
+
+    KvPipe();
+    ~KvPipe();
+
+    void push(const CanData &data);
+    // Removes and returns the head. An empty pipe (for instance one cleared by another thread
+    // between the consumer's isEmpty() and this call) gives an empty CanData.
+    CanData pop();
+    // The head into `data` and true, or false with `data` untouched when the pipe is empty: the
+    // emptiness test and the removal under one lock.
+    bool tryPop(CanData &data);
+    // Blocks until the pipe holds a queue or `msecs` have passed; true when it holds one. Lets an
+    // idle consumer sleep instead of polling: push wakes it at once.
+    bool waitForData(int msecs);
+    int count() const;
+    bool isEmpty() const;
+    void clear();
+
+private:
+    Q_DISABLE_COPY(KvPipe)
+
+    QQueue<CanData> queue; // guarded by lock
+    QMutex lock;
+    QWaitCondition pushed;      // signalled on every push
+    std::atomic<int> queued{0}; // mirror of queue.size() for the lock-free snapshots
+};
+
+#endif // KVPIPE_H
