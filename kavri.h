@@ -7,10 +7,25 @@
 
 #include "candata.h"
 #include "canobj.h"
+#include "canobjstr.h"
+#include "kvcanobj.h"
+#include "kvcanobjstrqueue.h"
+#include "kvcanobjwatch.h"
+#include "kvcanobjwatchstr.h"
 #include "kvcommon.h"
 #include "vci.h"
 
 #include "devcan.h"
+
+#include "canreadthread.h"
+#include "canthread.h"
+#include "kvbuffer.h"
+#include "kvchannelset.h"
+#include "kvglobalset.h"
+#include "kvidfilter.h"
+#include "kvidfiltermannger.h"
+#include "kvnamemapping.h"
+#include "kvthread.h"
 
 #include "kvtaskmanager.h"
 #include "taskobj.h"

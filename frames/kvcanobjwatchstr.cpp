@@ -1,0 +1,3 @@
+#include "kvcanobjwatchstr.h"
+
+KvCanObjWatchStr::KvCanObjWatchStr() : changed(8) {}

@@ -1,0 +1,48 @@
+#include "kvthread.h"
+
+namespace {
+// How often waitForFinish() repeats a pending stop while the worker is still alive.
+constexpr unsigned long RepeatStopMs = 20;
+} // namespace
+
+KvThread::KvThread() : KvThread(nullptr) {}
+
+KvThread::KvThread(QObject *parent) : QThread(parent)
+{
+    // Emitted in the worker right after run() returns: the stop it carried is spent.
+    connect(
+        this, &QThread::finished, this, [this] { stopPending = false; }, Qt::DirectConnection);
+}
+
+KvThread::~KvThread()
+{
+    stopAndWait();
+}
+
+void KvThread::run() {}
+
+void KvThread::waitForFinish()
+{
+    // A worker cannot outlive itself; waiting on it from inside would never end.
+    if (QThread::currentThread() == this)
+        return;
+    while (!wait(RepeatStopMs)) {
+        if (stopPending)
+            running = false;
+    }
+}
+
+void KvThread::stop()
+{
+    running = false;
+    if (isRunning())
+        stopPending = true;
+}
+
+void KvThread::stopAndWait()
+{
+    if (!isRunning())
+        return;
+    stop();
+    waitForFinish();
+}

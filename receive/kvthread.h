@@ -1,0 +1,48 @@
+#ifndef KVTHREAD_H
+#define KVTHREAD_H
+
+#include "kavri_global.h"
+
+#include <QtCore/QMutex>
+#include <QtCore/QThread>
+
+#include <atomic>
+
+// Base of every worker thread: a cooperative stop flag, a mutex for the subclass's own state and
+// a blocking wait. A worker's run() sets `running` as its first step and polls it; the controller
+// stops the worker with stop() followed by waitForFinish(). Since run() raises the flag afresh, a
+// stopped thread may be started again, and a stop() issued before start() does not affect the run.
+//
+// A stop() that arrives after start() but before run() has raised the flag would otherwise be
+// lost; waitForFinish() therefore repeats such a stop until run() returns, so the pair never
+// hangs. A subclass with state of its own stops and waits in its own destructor, before that
+// state goes; this base does the same as a last resort.
+class KAVRI_EXPORT KvThread : public QThread
+{
+    Q_OBJECT
+public:
+    KvThread();
+    explicit KvThread(QObject *parent);
+    ~KvThread() override;
+
+    void run() override;
+    // Blocks until run() has returned, without a time limit.
+    virtual void waitForFinish();
+    // Clears the flag and returns at once; does not wait.
+    void stop();
+
+protected:
+    // Written by the controlling thread, read by the worker; nothing else is published through it.
+    std::atomic<bool> running{false};
+    // Free for subclasses; this base never locks it.
+    QMutex mutex;
+
+    // For subclass destructors: stop, and wait when the thread is still alive.
+    void stopAndWait();
+
+private:
+    // A stop() for the run in progress (or about to begin); cleared once that run has ended.
+    std::atomic<bool> stopPending{false};
+};
+
+#endif // KVTHREAD_H
