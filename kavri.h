@@ -5,12 +5,17 @@
 
 #include "kavri_global.h"
 
-#include "vci.h"
-#include "canobj.h"
 #include "candata.h"
+#include "canobj.h"
 #include "kvcommon.h"
+#include "vci.h"
 
 #include "devcan.h"
+
+#include "ascfile.h"
+#include "kvfile.h"
+#include "kvfilebin.h"
+#include "kvfilecsv.h"
 
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.
