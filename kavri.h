@@ -5,6 +5,8 @@
 
 #include "kavri_global.h"
 
+#include "vci.h"
+
 #include "candata.h"
 #include "canobj.h"
 #include "canobjstr.h"
@@ -13,7 +15,6 @@
 #include "kvcanobjwatch.h"
 #include "kvcanobjwatchstr.h"
 #include "kvcommon.h"
-#include "vci.h"
 
 #include "devcan.h"
 
@@ -27,8 +28,19 @@
 #include "kvnamemapping.h"
 #include "kvthread.h"
 
+#include "canwritethread.h"
+#include "kvpipe.h"
+#include "kvsendfilethread.h"
+#include "kvsendfirmwarethread.h"
+#include "kvsingletaskthread.h"
 #include "kvtaskmanager.h"
 #include "taskobj.h"
+#include "taskthread.h"
+
+#include "ascfile.h"
+#include "kvfile.h"
+#include "kvfilebin.h"
+#include "kvfilecsv.h"
 
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"
