@@ -48,7 +48,7 @@ signals:
 
 private:
     std::atomic<qint64> usedTimer{0}; // start of the run on a monotonic clock, in ms
-    bool tailPending = false; // owned by run()
+    bool tailPending = false;         // owned by run()
     std::atomic<bool> hideSendFrame{false};
 };
 

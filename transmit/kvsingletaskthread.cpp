@@ -56,8 +56,8 @@ void KvSingleTaskThread::run()
         return;
     }
     // Made once: the increases carry over from cycle to cycle.
-    KvTaskFrame work(task.dataList.first().at(0), KvGlobalSet::instance().idFormat,
-                     task.idIncrease, task.dataIncrease);
+    KvTaskFrame work(task.dataList.first().at(0), KvGlobalSet::instance().idFormat, task.idIncrease,
+                     task.dataIncrease);
     const int interval = qMax(0, task.interval);
     const bool sendsNothing = task.times < 1 || task.frames < 1;
 

@@ -14,7 +14,8 @@
 // thread.
 //
 // Decided here where the task gives nothing sensible to do:
-// - a task without a frame (empty dataList or empty first burst): errorSignal, then the thread ends;
+// - a task without a frame (empty dataList or empty first burst): errorSignal, then the thread
+// ends;
 // - a negative interval counts as 0;
 // - a cycle that can send nothing (times or frames below 1) still waits at least 10 ms, so such a
 //   task idles until stopped instead of spinning;

@@ -3,9 +3,9 @@
 #include "channelstats_p.h"
 #include "devcan.h"
 #include "kvbuffer.h"
+#include "kvglobalset.h"
 #include "kvpipe.h"
 #include "kvsingletaskthread.h"
-#include "kvglobalset.h"
 #include "kvtaskframe_p.h"
 #include "usedtimer_p.h"
 

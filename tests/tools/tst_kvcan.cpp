@@ -49,7 +49,7 @@ void tst_Kvcan::demoPassesItsChecks()
 {
     const Result r = run({"demo", "--seconds", "2"}, 120000);
     QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
-    QVERIFY(r.out.contains("FwData"));                    // traffic with names
+    QVERIFY(r.out.contains("FwData")); // traffic with names
     QVERIFY(r.out.contains("Watch list, channel 0"));
     QVERIFY(r.out.contains(QRegularExpression("bus load [0-9.]+ %")));
     QCOMPARE(r.out.count(QRegularExpression("frames received on channel \\d: \\d+ = \\d+ OK")), 2);
@@ -64,19 +64,21 @@ void tst_Kvcan::sendArrivesOnTheWiredChannel()
     QVERIFY(r.out.contains("sent 3 frames on channel 0"));
     QVERIFY(r.out.contains("received 3 frames on channel 1"));
     QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*00000123 .*Data +Standard 2 11 22")));
-    QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*18FEF100 .*Extend +8 01 02 03 04 05 06 07 08")));
+    QVERIFY(r.out.contains(
+        QRegularExpression("ch1 Rx .*18FEF100 .*Extend +8 01 02 03 04 05 06 07 08")));
     QVERIFY(r.out.contains(QRegularExpression("ch1 Rx .*000007DF .*Remote Standard 0")));
 }
 
 void tst_Kvcan::monitorShowsFramesSentOnTheWire()
 {
-    const Result r = run({"monitor", "--channel", "1", "--wire", "0", "--seconds", "1", "--watch",
-                          "--send", "123#01", "--send", "123#03", "--send", "456#AA", "--not", "400-4FF"});
+    const Result r =
+        run({"monitor", "--channel", "1", "--wire", "0", "--seconds", "1", "--watch", "--send",
+             "123#01", "--send", "123#03", "--send", "456#AA", "--not", "400-4FF"});
     QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
     QCOMPARE(r.out.count(QRegularExpression("ch1 Rx .*00000123 ")), 2);
     QVERIFY(!r.out.contains("00000456 ")); // filtered out
     QVERIFY(r.out.contains("2 frames shown, 3 received"));
-    QVERIFY(r.out.contains(QRegularExpression("00000123 .*1  02\\*")));  // changed byte marked
+    QVERIFY(r.out.contains(QRegularExpression("00000123 .*1  03\\*"))); // changed byte marked
 }
 
 void tst_Kvcan::replayEachFormat_data()
@@ -86,7 +88,8 @@ void tst_Kvcan::replayEachFormat_data()
     QTest::addColumn<int>("frames");
     QTest::newRow("asc") << example("recording.asc") << QStringList() << 200;
     QTest::newRow("csv") << example("recording.csv") << QStringList() << 100;
-    QTest::newRow("binary by option") << example("firmware.bin") << QStringList{"--format", "bin"} << 250;
+    QTest::newRow("binary by option")
+        << example("firmware.bin") << QStringList{"--format", "bin"} << 250;
 }
 
 void tst_Kvcan::replayEachFormat()
@@ -137,16 +140,20 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
-    QTest::newRow("missing replay file") << QStringList{"replay", "/nonexistent/x.asc"} << "cannot open";
+    QTest::newRow("missing replay file")
+        << QStringList{"replay", "/nonexistent/x.asc"} << "cannot open";
     QTest::newRow("missing image") << QStringList{"flash", "/nonexistent/fw.bin"} << "cannot open";
-    QTest::newRow("missing task list") << QStringList{"tasks", "/nonexistent/t.xml"} << "cannot open";
+    QTest::newRow("missing task list")
+        << QStringList{"tasks", "/nonexistent/t.xml"} << "cannot open";
     QTest::newRow("bad frame") << QStringList{"send", "12G#11"} << "bad frame";
     QTest::newRow("too much data") << QStringList{"send", "123#112233445566778899"} << "bad frame";
     QTest::newRow("standard id too big") << QStringList{"send", "800#"} << "bad frame";
-    QTest::newRow("unknown format") << QStringList{"replay", example("tasks.xml")} << "unknown format";
+    QTest::newRow("unknown format")
+        << QStringList{"replay", example("tasks.xml")} << "unknown format";
     QTest::newRow("bad bit rate") << QStringList{"send", "--bitrate", "333k", "1#"} << "bit rate";
     QTest::newRow("channel beyond device")
-        << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"} << "cannot start channel";
+        << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"}
+        << "cannot start channel";
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
 }
 

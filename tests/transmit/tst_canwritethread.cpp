@@ -14,14 +14,19 @@ class SignalLog : public QObject
 public:
     explicit SignalLog(CanWriteThread *t)
     {
-        connect(t, &CanWriteThread::sendSignal, this,
-                [this](unsigned long n) { add(QStringLiteral("send %1").arg(n)); }, Qt::DirectConnection);
-        connect(t, &CanWriteThread::usedTimeSignal, this, [this](double) { add(QStringLiteral("time")); },
-                Qt::DirectConnection);
-        connect(t, &CanWriteThread::tailSignal, this, [this] { add(QStringLiteral("tail")); },
-                Qt::DirectConnection);
-        connect(t, &CanWriteThread::errorSignal, this, [this] { add(QStringLiteral("error")); },
-                Qt::DirectConnection);
+        connect(
+            t, &CanWriteThread::sendSignal, this,
+            [this](unsigned long n) { add(QStringLiteral("send %1").arg(n)); },
+            Qt::DirectConnection);
+        connect(
+            t, &CanWriteThread::usedTimeSignal, this,
+            [this](double) { add(QStringLiteral("time")); }, Qt::DirectConnection);
+        connect(
+            t, &CanWriteThread::tailSignal, this, [this] { add(QStringLiteral("tail")); },
+            Qt::DirectConnection);
+        connect(
+            t, &CanWriteThread::errorSignal, this, [this] { add(QStringLiteral("error")); },
+            Qt::DirectConnection);
     }
     QStringList entries()
     {
@@ -210,8 +215,9 @@ void tst_CanWriteThread::stopMidQueueEndsSilently()
     CanWriteThread thread(0);
     SignalLog log(&thread);
     // Stop from inside the first batch's signal: the thread must notice before its next frame.
-    connect(&thread, &CanWriteThread::usedTimeSignal, &thread, [&thread] { thread.stop(); },
-            Qt::DirectConnection);
+    connect(
+        &thread, &CanWriteThread::usedTimeSignal, &thread, [&thread] { thread.stop(); },
+        Qt::DirectConnection);
     KvPipe::instance(0).push(frames(450, -1, 449));
     thread.start();
     QVERIFY(thread.wait(10000));

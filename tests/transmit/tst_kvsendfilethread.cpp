@@ -36,11 +36,14 @@ struct Progress
     explicit Progress(KvSendFileThread *t)
     {
         clock.start();
-        QObject::connect(t, &KvSendFileThread::progressValueChanged, t, [this](int v) {
-            QMutexLocker l(&lock);
-            values << v;
-            times << clock.elapsed();
-        }, Qt::DirectConnection);
+        QObject::connect(
+            t, &KvSendFileThread::progressValueChanged, t,
+            [this](int v) {
+                QMutexLocker l(&lock);
+                values << v;
+                times << clock.elapsed();
+            },
+            Qt::DirectConnection);
     }
     QMutex lock;
     QElapsedTimer clock;
@@ -134,7 +137,11 @@ static QByteArray csv(const QStringList &times)
 {
     QByteArray text = "Index,Dir,Time-1,Ch,ID,Type,Format,DLC,Data\n";
     for (int i = 0; i < times.size(); ++i)
-        text += QStringLiteral("%1,Rx,%2,0,123,Data,Standard,1,%3\n").arg(i).arg(times.at(i)).arg(i + 1).toLatin1();
+        text += QStringLiteral("%1,Rx,%2,0,123,Data,Standard,1,%3\n")
+                    .arg(i)
+                    .arg(times.at(i))
+                    .arg(i + 1)
+                    .toLatin1();
     return text;
 }
 

@@ -185,7 +185,8 @@ void tst_TaskThread::identifierRules_data()
     QTest::addColumn<QVector<quint32>>("ids");
     QTest::newRow("register standard") << 1 << 1 << 0x20u << 0 << QVector<quint32>{1, 2, 3};
     QTest::newRow("register extended") << 1 << 1 << 0x8u << 1 << QVector<quint32>{1, 2, 3};
-    QTest::newRow("plain standard wraps") << 0 << 0 << 0x7FEu << 0 << QVector<quint32>{0x7FE, 0x7FF, 0};
+    QTest::newRow("plain standard wraps")
+        << 0 << 0 << 0x7FEu << 0 << QVector<quint32>{0x7FE, 0x7FF, 0};
     QTest::newRow("plain extended wraps")
         << 0 << 1 << 0x1FFFFFFFu << 1 << QVector<quint32>{0x1FFFFFFF, 0, 1};
 }
@@ -248,7 +249,7 @@ void tst_TaskThread::refusedBurstEndsWithError()
     QVERIFY(thread.wait(10000));
     QCOMPARE(error.count(), 1);
     QCOMPARE(tail.count(), 1);
-    QCOMPARE(sendCount(), countBefore);         // not counted
+    QCOMPARE(sendCount(), countBefore);          // not counted
     QCOMPARE(KvBuffer::instance(0).frames(), 3); // but recorded
 }
 

@@ -5,6 +5,7 @@
 #include "kvbuffer.h"
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
+#include "kvnamemapping.h"
 #include "kvnamexmlreader.h"
 #include "kvpipe.h"
 #include "kvsendfilethread.h"
@@ -69,7 +70,8 @@ bool parseRange(const QString &text, KvIdFilter &filter)
 void printWatchList(uint channel)
 {
     KvBuffer &buffer = KvBuffer::instance(int(channel));
-    out() << QStringLiteral("Watch list of channel %1 (%2 identifiers; * marks bytes that changed):\n")
+    out() << QStringLiteral(
+                 "Watch list of channel %1 (%2 identifiers; * marks bytes that changed):\n")
                  .arg(channel)
                  .arg(buffer.countW());
     for (int i = 0; i < buffer.countW(); ++i) {
@@ -77,10 +79,11 @@ void printWatchList(uint channel)
         QStringList bytes = w.text.data.split(' ', Qt::SkipEmptyParts);
         for (int b = 0; b < bytes.size(); ++b)
             bytes[b] += w.changed.testBit(b) ? QLatin1Char('*') : QLatin1Char(' ');
-        out() << "  " << TraceStream::line(channel, w.text).section(' ', 0, 0) << ' '
-              << w.text.id << ' ' << w.text.frameType.leftJustified(6) << ' '
-              << w.text.frameFormat.leftJustified(8) << ' ' << w.text.dataLen << "  "
-              << bytes.join(' ') << '\n';
+        const QString name =
+            KvNameMapping::getSingleton().find(w.text.id.trimmed().toUInt(nullptr, 16));
+        out() << "  " << w.text.id << name.leftJustified(14) << ' '
+              << w.text.frameType.leftJustified(6) << ' ' << w.text.frameFormat.leftJustified(8)
+              << ' ' << w.text.dataLen << "  " << bytes.join(' ') << '\n';
     }
     out().flush();
 }
@@ -91,10 +94,11 @@ int runMonitor(const QStringList &args)
     addDeviceOptions(parser);
     parser.addOption({"seconds", "How long to monitor.", "seconds", "10"});
     parser.addOption({"watch", "Keep the watch list and print it at the end."});
-    parser.addOption({"not", "Drop frames in this ID range (hex, e.g. 100-1FF); repeatable.", "range"});
+    parser.addOption(
+        {"not", "Drop frames in this ID range (hex, e.g. 100-1FF); repeatable.", "range"});
     parser.addOption({"only", "Keep only frames in this ID range (hex); repeatable.", "range"});
-    parser.addOption({"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.",
-                      "frame"});
+    parser.addOption(
+        {"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"});
     parser.addOption({"max-lines", "Trace lines printed per refresh.", "n", "20"});
     if (const int rc = parseArgs(parser, args, "Live trace of one channel."); rc >= 0)
         return rc;
@@ -107,11 +111,13 @@ int runMonitor(const QStringList &args)
     for (const QString &text : parser.values("send")) {
         CanObj frame;
         if (!parseFrame(text, frame))
-            return fail(QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
+            return fail(
+                QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
         toSend.push(frame);
     }
     if (!toSend.isEmpty() && device.wire < 0)
-        return fail(QStringLiteral("--send needs --wire: the frames go out on the wired channel"), 2);
+        return fail(QStringLiteral("--send needs --wire: the frames go out on the wired channel"),
+                    2);
     KvIdFilterMannger &filter = KvIdFilterMannger::instance(int(device.channel));
     filter.clearNotReceive();
     filter.clearOnlyReceive();
@@ -144,7 +150,8 @@ int runMonitor(const QStringList &args)
         ChannelThreads threads(channels);
         if (!toSend.isEmpty())
             KvPipe::instance(device.wire).push(toSend);
-        runUntil(seconds * 1000, nullptr, [&] { received += trace.drain(maxLines); }, 500);
+        runUntil(
+            seconds * 1000, nullptr, [&] { received += trace.drain(maxLines); }, 500);
         threads.stopWriters();
         threads.stopReaders();
         received += trace.drain(maxLines);
@@ -182,7 +189,9 @@ int runSend(const QStringList &args)
         for (const QString &text : parser.positionalArguments()) {
             CanObj frame;
             if (!parseFrame(text, frame))
-                return fail(QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
+                return fail(
+                    QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text),
+                    2);
             frames.push(frame);
         }
     }
@@ -200,14 +209,17 @@ int runSend(const QStringList &args)
     const int total = tagged.size();
     int exitCode = 0;
     {
-        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire)) : nullptr);
+        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire))
+                                                            : nullptr);
         ChannelThreads threads(channels);
         std::atomic<bool> done{false}, refused{false};
         CanWriteThread *writer = threads.writer(device.channel);
-        QObject::connect(writer, &CanWriteThread::tailSignal, writer, [&] { done = true; },
-                         Qt::DirectConnection);
-        QObject::connect(writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            writer, &CanWriteThread::tailSignal, writer, [&] { done = true; },
+            Qt::DirectConnection);
+        QObject::connect(
+            writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
+            Qt::DirectConnection);
         KvPipe::instance(int(device.channel)).push(tagged);
         runUntil(30000, [&] { return done || refused; });
         if (refused) {
@@ -215,7 +227,8 @@ int runSend(const QStringList &args)
         } else if (!done) {
             exitCode = fail(QStringLiteral("timed out sending on channel %1").arg(device.channel));
         } else {
-            out() << QStringLiteral("sent %1 frames on channel %2\n").arg(total).arg(device.channel);
+            out()
+                << QStringLiteral("sent %1 frames on channel %2\n").arg(total).arg(device.channel);
         }
         if (trace) {
             const int wire = device.wire;
@@ -241,7 +254,8 @@ int runReplay(const QStringList &args)
     parser.addOption({"format", "bin, csv or asc (default: from the file ending).", "format"});
     parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
     parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
-    if (const int rc = parseArgs(parser, args, "Replay a recorded frame file onto a channel."); rc >= 0)
+    if (const int rc = parseArgs(parser, args, "Replay a recorded frame file onto a channel.");
+        rc >= 0)
         return rc;
 
     DeviceOptions device;
@@ -257,7 +271,8 @@ int runReplay(const QStringList &args)
     static const QStringList formats{"bin", "csv", "asc"};
     const int fileType = formats.indexOf(format);
     if (fileType < 0)
-        return fail(QStringLiteral("unknown format '%1': use --format bin, csv or asc").arg(format), 2);
+        return fail(QStringLiteral("unknown format '%1': use --format bin, csv or asc").arg(format),
+                    2);
     QFile probe(file);
     if (!probe.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot open %1: %2").arg(file, probe.errorString()));
@@ -288,10 +303,18 @@ int runReplay(const QStringList &args)
         std::atomic<bool> begun{false}, refused{false};
         QObject::connect(&replay, &KvSendFileThread::progressValueChanged, &replay,
                          [&](int p) { bar.set(p); });
-        QObject::connect(&replay, &KvSendFileThread::begainSend, &replay, [&] { begun = true; },
-                         Qt::DirectConnection);
-        QObject::connect(&replay, &KvSendFileThread::errorSignal, &replay, [&] { refused = true; },
-                         Qt::DirectConnection);
+        // The last frame may end before the file does (an end line, a trailer): a replay that
+        // ran to its end is complete.
+        QObject::connect(&replay, &KvSendFileThread::tailSignal, &replay, [&] {
+            if (!refused)
+                bar.set(100);
+        });
+        QObject::connect(
+            &replay, &KvSendFileThread::begainSend, &replay, [&] { begun = true; },
+            Qt::DirectConnection);
+        QObject::connect(
+            &replay, &KvSendFileThread::errorSignal, &replay, [&] { refused = true; },
+            Qt::DirectConnection);
         replay.start();
         runUntil(-1, [&] { return replay.isFinished(); });
         QCoreApplication::processEvents();
@@ -338,14 +361,17 @@ int runFlash(const QStringList &args)
     int exitCode = 0;
     {
         FirmwareCheck check;
-        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire)) : nullptr);
+        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire))
+                                                            : nullptr);
         ChannelThreads threads(channels);
         CanWriteThread *writer = threads.writer(device.channel);
         std::atomic<bool> finished{false}, refused{false};
-        QObject::connect(writer, &CanWriteThread::tailSignal, writer, [&] { finished = true; },
-                         Qt::DirectConnection);
-        QObject::connect(writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            writer, &CanWriteThread::tailSignal, writer, [&] { finished = true; },
+            Qt::DirectConnection);
+        QObject::connect(
+            writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
+            Qt::DirectConnection);
         KvSendFirmwareThread flash(device.channel);
         flash.setFileName(image);
         ProgressBar bar(QStringLiteral("flash"));
@@ -358,13 +384,16 @@ int runFlash(const QStringList &args)
                     check.add(id, dir, data);
                 });
         };
-        runUntil(-1, [&] { return (finished || refused) && flash.isFinished(); }, collect);
+        runUntil(
+            -1, [&] { return (finished || refused) && flash.isFinished(); }, collect);
         QCoreApplication::processEvents();
         bar.finish();
         if (refused) {
             exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
         } else {
-            out() << QStringLiteral("flashed %1 bytes on channel %2\n").arg(bytes).arg(device.channel);
+            out() << QStringLiteral("flashed %1 bytes on channel %2\n")
+                         .arg(bytes)
+                         .arg(device.channel);
             if (trace) {
                 runUntil(2000, [&] {
                     collect();
@@ -397,7 +426,8 @@ bool loadTasks(const QString &file, QTableWidget &table, QString &error)
     table.setColumnCount(4);
     KvNameXmlReader reader(&table);
     if (!reader.readFile(&f)) {
-        error = QStringLiteral("cannot read %1: %2").arg(file, reader.errorString().replace('\n', ' '));
+        error =
+            QStringLiteral("cannot read %1: %2").arg(file, reader.errorString().replace('\n', ' '));
         return false;
     }
     return true;
@@ -420,7 +450,8 @@ int runTasks(const QStringList &args)
     parser.addPositionalArgument("file", "Task-list document (.xml).");
     parser.addOption({"mode", "sequential, cyclic or parallel.", "mode", "sequential"});
     parser.addOption({"seconds", "How long cyclic and parallel tasks run.", "seconds", "5"});
-    if (const int rc = parseArgs(parser, args, "Run the send tasks of a task-list document."); rc >= 0)
+    if (const int rc = parseArgs(parser, args, "Run the send tasks of a task-list document.");
+        rc >= 0)
         return rc;
 
     DeviceOptions device;
@@ -453,8 +484,9 @@ int runTasks(const QStringList &args)
         ChannelThreads threads(channels);
         taskThread runner(device.channel);
         std::atomic<bool> refused{false};
-        QObject::connect(&runner, &taskThread::errorSignal, &runner, [&] { refused = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &runner, &taskThread::errorSignal, &runner, [&] { refused = true; },
+            Qt::DirectConnection);
         taskQueue q = tasksOf(table);
         runner.setTaskQueue(q);
         runner.setPage(1);

@@ -35,7 +35,8 @@ QTextStream &out()
 QString examplePath(const QString &name)
 {
     const QString app = QCoreApplication::applicationDirPath();
-    for (const QString &dir : {QStringLiteral(KAVRI_EXAMPLES_DIR), app + "/../share/kavri/examples"}) {
+    for (const QString &dir :
+         {QStringLiteral(KAVRI_EXAMPLES_DIR), app + "/../share/kavri/examples"}) {
         const QString path = QDir(dir).filePath(name);
         if (QFile::exists(path))
             return path;
@@ -74,7 +75,8 @@ int runDemo(const QStringList &args)
     const QString ascFile = examplePath("recording.asc");
     const QString imageFile = examplePath("firmware.bin");
     if (tasksFile.isEmpty() || ascFile.isEmpty() || imageFile.isEmpty())
-        return fail(QStringLiteral("the example files (tasks.xml, recording.asc, firmware.bin) are missing"));
+        return fail(QStringLiteral(
+            "the example files (tasks.xml, recording.asc, firmware.bin) are missing"));
 
     heading("Device: simulated adapter type 4, two channels at 500 kbit/s, wired together");
     VSIM_SetBusTiming(1);
@@ -107,7 +109,9 @@ int runDemo(const QStringList &args)
     QString error;
     if (!loadTasks(tasksFile, table, error))
         return fail(error);
-    out() << QStringLiteral("task list %1: %2 tasks\n").arg(QDir::toNativeSeparators(tasksFile)).arg(table.rowCount());
+    out() << QStringLiteral("task list %1: %2 tasks\n")
+                 .arg(QDir::toNativeSeparators(tasksFile))
+                 .arg(table.rowCount());
 
     int exitCode = 0;
     FirmwareCheck firmware;
@@ -117,13 +121,15 @@ int runDemo(const QStringList &args)
         ChannelThreads threads(channels);
         clock.start();
 
-        heading("Traffic (direction, time of day, adapter stamp, ID, name, type, format, length, data)");
+        heading("Traffic (direction, time of day, adapter stamp, ID, name, type, format, length, "
+                "data)");
         // The task thread clears channel 0's pipe as it starts, so the download waits for it.
         settings.channelSets[0].taskMode = 1; // cyclic
         taskThread tasks(0);
         std::atomic<bool> tasksStarted{false};
-        QObject::connect(&tasks, &taskThread::startSignal, &tasks, [&] { tasksStarted = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &tasks, &taskThread::startSignal, &tasks, [&] { tasksStarted = true; },
+            Qt::DirectConnection);
         taskQueue q = tasksOf(table);
         tasks.setTaskQueue(q);
         tasks.setPage(1);
@@ -139,17 +145,20 @@ int runDemo(const QStringList &args)
         replay.setFileName(ascFile);
         replay.setParameter(replayTask);
         std::atomic<bool> replayDone{false};
-        QObject::connect(&replay, &KvSendFileThread::tailSignal, &replay, [&] { replayDone = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            &replay, &KvSendFileThread::tailSignal, &replay, [&] { replayDone = true; },
+            Qt::DirectConnection);
         replay.start();
 
         std::atomic<bool> firmwareSent{false}, refused{false};
         CanWriteThread *writer0 = threads.writer(0);
-        QObject::connect(writer0, &CanWriteThread::tailSignal, writer0, [&] { firmwareSent = true; },
-                         Qt::DirectConnection);
+        QObject::connect(
+            writer0, &CanWriteThread::tailSignal, writer0, [&] { firmwareSent = true; },
+            Qt::DirectConnection);
         for (uint ch : channels)
-            QObject::connect(threads.writer(ch), &CanWriteThread::errorSignal, threads.writer(ch),
-                             [&] { refused = true; }, Qt::DirectConnection);
+            QObject::connect(
+                threads.writer(ch), &CanWriteThread::errorSignal, threads.writer(ch),
+                [&] { refused = true; }, Qt::DirectConnection);
         KvSendFirmwareThread flash(0);
         flash.setFileName(imageFile);
         int progress = -1;
@@ -158,12 +167,16 @@ int runDemo(const QStringList &args)
         flash.start();
 
         auto refresh = [&] {
-            trace0.drain(maxLines);
-            trace1.drain(maxLines, [&](const QString &id, const QString &dir, const QString &data) {
-                firmware.add(id, dir, data);
-            });
+            trace0.drain(maxLines, {}, true);
+            trace1.drain(
+                maxLines,
+                [&](const QString &id, const QString &dir, const QString &data) {
+                    firmware.add(id, dir, data);
+                },
+                true);
         };
-        runUntil(seconds * 1000, [&] { return bool(refused); }, refresh, 500);
+        runUntil(
+            seconds * 1000, [&] { return bool(refused); }, refresh, 500);
 
         heading("Stopping");
         tasks.stop();
@@ -172,7 +185,8 @@ int runDemo(const QStringList &args)
         replay.waitForFinish();
         flash.stop();
         flash.waitForFinish();
-        runUntil(10000, [&] { return KvPipe::instance(0).isEmpty() && KvPipe::instance(1).isEmpty(); });
+        runUntil(10000,
+                 [&] { return KvPipe::instance(0).isEmpty() && KvPipe::instance(1).isEmpty(); });
         runUntil(10000, [&] { return bool(firmwareSent); });
         threads.stopWriters();
         // Let the receive threads take what is still on the wire before they stop.
@@ -204,11 +218,13 @@ int runDemo(const QStringList &args)
     for (uint ch : channels) {
         KvBuffer &buffer = KvBuffer::instance(int(ch));
         const KvChannelSet &set = settings.channelSets[ch];
-        const double load = 100.0 * double(quint32(buffer.size())) / (elapsed * dev.maxBaudrate(ch));
+        const double load =
+            100.0 * double(quint32(buffer.size())) / (elapsed * dev.maxBaudrate(ch));
         const quint64 sent = VSIM_SentTotal(4, 0, ch);
         const int receivedOther = settings.channelSets[1 - ch].receiveCount;
-        out() << QStringLiteral("channel %1: %2 frames, %3 bits, bus load %4 %, received %5, sent %6 "
-                                "(task and replay threads %7)\n")
+        out() << QStringLiteral(
+                     "channel %1: %2 frames, %3 bits, bus load %4 %, received %5, sent %6 "
+                     "(task and replay threads %7)\n")
                      .arg(ch)
                      .arg(buffer.frames())
                      .arg(quint32(buffer.size()))
@@ -218,7 +234,8 @@ int runDemo(const QStringList &args)
                      .arg(set.sendCount);
         const bool agree = sent == quint64(receivedOther);
         countsAgree = countsAgree && agree;
-        out() << QStringLiteral("  frames sent on channel %1 = frames received on channel %2: %3 = %4 %5\n")
+        out() << QStringLiteral(
+                     "  frames sent on channel %1 = frames received on channel %2: %3 = %4 %5\n")
                      .arg(ch)
                      .arg(1 - ch)
                      .arg(sent)
@@ -231,11 +248,13 @@ int runDemo(const QStringList &args)
     image.open(QIODevice::ReadOnly);
     const QByteArray original = image.readAll();
     const bool imageMatches = firmware.image() == original;
-    out() << QStringLiteral("reassembled %1 bytes from %2 frames 0x111 on channel 1 (image file: %3 bytes)\n")
+    out() << QStringLiteral(
+                 "reassembled %1 bytes from %2 frames 0x111 on channel 1 (image file: %3 bytes)\n")
                  .arg(firmware.image().size())
                  .arg(firmware.imageFrames())
                  .arg(original.size());
-    out() << QStringLiteral("digest frames 0x113: %1\n").arg(QString::fromLatin1(firmware.digest().toHex()));
+    out() << QStringLiteral("digest frames 0x113: %1\n")
+                 .arg(QString::fromLatin1(firmware.digest().toHex()));
     out() << QStringLiteral("SHA-1 of the reassembled image %1 the digest frames: %2\n")
                  .arg(firmware.digestMatches() ? "matches" : "does NOT match")
                  .arg(firmware.digestMatches() && imageMatches ? "verified" : "FAILED");

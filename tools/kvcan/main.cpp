@@ -33,12 +33,22 @@ void usage(FILE *to)
     fprintf(to, "\nRun 'kvcan <command> --help' for the options of a command.\n");
 }
 
+// Qt's note that it made up a runtime folder for the offscreen platform is noise on a terminal
+// (and in every error output); everything else goes through.
+void messageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")))
+        return;
+    fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // The task-list document lives in a table widget; no window is ever shown, so the tool runs
     // without a display.
+    qInstallMessageHandler(messageHandler);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -46,7 +56,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral("0.1"));
 
     const QStringList args = QApplication::arguments();
-    if (args.size() < 2 || args.at(1) == QLatin1String("--help") || args.at(1) == QLatin1String("-h")) {
+    if (args.size() < 2 || args.at(1) == QLatin1String("--help") ||
+        args.at(1) == QLatin1String("-h")) {
         usage(args.size() < 2 ? stderr : stdout);
         return args.size() < 2 ? 2 : 0;
     }

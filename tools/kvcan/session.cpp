@@ -1,5 +1,7 @@
 #include "session.h"
 
+#include "canobj.h"
+#include "canobjstr.h"
 #include "canreadthread.h"
 #include "canwritethread.h"
 #include "devcan.h"
@@ -12,6 +14,8 @@
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
 #include <QtCore/QRegularExpression>
+#include <QtCore/QSet>
+#include <QtCore/QTextStream>
 #include <QtCore/QThread>
 #include <QtCore/QTimer>
 
@@ -44,12 +48,15 @@ QTextStream &out()
 
 void addDeviceOptions(QCommandLineParser &parser)
 {
-    parser.addOption({"device-type", "Adapter device type (4: two channels, 14: four).", "type", "4"});
-    parser.addOption({"device-index", "Index of the device among those of its type.", "index", "0"});
+    parser.addOption(
+        {"device-type", "Adapter device type (4: two channels, 14: four).", "type", "4"});
+    parser.addOption(
+        {"device-index", "Index of the device among those of its type.", "index", "0"});
     parser.addOption({"channel", "CAN channel, 0 to 3.", "channel", "0"});
     parser.addOption({"bitrate", "Bit rate: 5k, 10k, 20k, 50k, 100k, 125k, 250k, 500k, 800k or 1M.",
                       "rate", "500k"});
-    parser.addOption({"wire", "Also start this channel and wire it to --channel on the simulated bus.",
+    parser.addOption({"wire",
+                      "Also start this channel and wire it to --channel on the simulated bus.",
                       "channel"});
 }
 
@@ -152,7 +159,9 @@ bool openChannels(const DeviceOptions &options, const QVector<uint> &channels)
         return false;
     }
     if (dev.openDevice(options.type, options.index, 0) != 1) {
-        fail(QStringLiteral("cannot open device type %1 index %2").arg(options.type).arg(options.index));
+        fail(QStringLiteral("cannot open device type %1 index %2")
+                 .arg(options.type)
+                 .arg(options.index));
         return false;
     }
     VCI_INIT_CONFIG config{};
@@ -251,18 +260,23 @@ QString TraceStream::line(uint channel, const CanObjStr &r)
         .arg(r.data);
 }
 
-int TraceStream::drain(int maxLines,
-                       const std::function<void(const QString &, const QString &, const QString &)> &seen)
+int TraceStream::drain(
+    int maxLines,
+    const std::function<void(const QString &, const QString &, const QString &)> &seen,
+    bool distinct)
 {
     KvBuffer &buffer = KvBuffer::instance(int(channel));
     int taken = 0;
     int printed = 0;
+    QSet<QString> shown;
     for (int n = buffer.countRt(); n > 0; --n) {
         const CanObjStr r = buffer.getRtSaveFrame(number++);
         ++taken;
         if (seen)
             seen(r.id, r.direction, r.data);
-        if (printed < maxLines) {
+        const QString key = r.id + r.direction;
+        if (printed < maxLines && !(distinct && shown.contains(key))) {
+            shown.insert(key);
             out() << line(channel, r) << '\n';
             ++printed;
         }
@@ -273,9 +287,7 @@ int TraceStream::drain(int maxLines,
     return taken;
 }
 
-ProgressBar::ProgressBar(const QString &l) : label(l), tty(isatty(fileno(stdout)))
-{
-}
+ProgressBar::ProgressBar(const QString &l) : label(l), tty(isatty(fileno(stdout))) {}
 
 void ProgressBar::set(int percent)
 {

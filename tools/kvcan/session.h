@@ -69,10 +69,13 @@ class TraceStream
 public:
     explicit TraceStream(uint channel);
     ~TraceStream();
-    // Takes every queued record; prints at most `maxLines` of them, then a "... n more" line.
-    // `seen` is called for every record taken, printed or not.
-    int drain(int maxLines, const std::function<void(const QString &id, const QString &dir,
-                                                     const QString &data)> &seen = {});
+    // Takes every queued record and prints at most `maxLines` of them, then a "... n more" line.
+    // With `distinct`, only the first record of each identifier is printed, so that a busy
+    // identifier does not hide the others. `seen` is called for every record taken.
+    int drain(int maxLines,
+              const std::function<void(const QString &id, const QString &dir, const QString &data)>
+                  &seen = {},
+              bool distinct = false);
     static QString line(uint channel, const class CanObjStr &record);
 
 private:
