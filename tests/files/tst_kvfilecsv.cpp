@@ -29,6 +29,18 @@ static QString describe(const CanObj &f)
            QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(f.Data), 8).toHex());
 }
 
+// Renames the remote-frame word, as an installed translation may.
+class WordTranslator : public QTranslator
+{
+public:
+    QString translate(const char *context, const char *source, const char *, int) const override
+    {
+        return qstrcmp(context, "KvFileCsv") == 0 && RemoteGbk == source ? QStringLiteral("Fern")
+                                                                         : QString();
+    }
+    bool isEmpty() const override { return false; }
+};
+
 class TestKvFileCsv : public QObject
 {
     Q_OBJECT
@@ -37,6 +49,7 @@ private slots:
     void getFrame();
     void getFrames_data();
     void getFrames();
+    void translatedWord();
 
 private:
     KvFileCsv *open(const QByteArray &bytes)
@@ -194,6 +207,25 @@ void TestKvFileCsv::getFrames()
     const int before = queue.size();
     QVERIFY(!file->getFrames(queue, count));
     QCOMPARE(queue.size(), before);
+}
+
+// Single frames also match the translated word, batches only the recorded ones.
+void TestKvFileCsv::translatedWord()
+{
+    WordTranslator translator;
+    QCoreApplication::installTranslator(&translator);
+    KvFileCsv *file = open("a,b,T-0\n" + line("0", "1", "Fern") + line("0", "2", RemoteGbk) +
+                           line("0", "3", "Fern"));
+    QCoreApplication::removeTranslator(&translator);
+    QVERIFY(file);
+    CanObj frame;
+    QVERIFY(file->getFrame(frame));
+    QCOMPARE(frame.RemoteFlag, quint8(1));
+    QVERIFY(file->getFrame(frame));
+    QCOMPARE(frame.RemoteFlag, quint8(1));
+    CanData queue;
+    QVERIFY(file->getFrames(queue, 1));
+    QCOMPARE(queue.at(0).RemoteFlag, quint8(0));
 }
 
 QTEST_GUILESS_MAIN(TestKvFileCsv)
