@@ -15,6 +15,11 @@
 #include "kvtaskmanager.h"
 #include "taskobj.h"
 
+#include "ascfile.h"
+#include "kvfile.h"
+#include "kvfilebin.h"
+#include "kvfilecsv.h"
+
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"
 
