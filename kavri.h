@@ -30,6 +30,11 @@
 #include "kvtaskmanager.h"
 #include "taskobj.h"
 
+#include "ascfile.h"
+#include "kvfile.h"
+#include "kvfilebin.h"
+#include "kvfilecsv.h"
+
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"
 
