@@ -4,7 +4,7 @@
 #include "kvidfiltermannger.h"
 #include "localclock_p.h"
 
-#include <QtCore/QMutexLocker>
+#include <mutex>
 
 #include <cstring>
 
@@ -50,7 +50,7 @@ void KvBuffer::setChannel(int channel)
 
 bool KvBuffer::init(int maxCount)
 {
-    QMutexLocker locker(&frameLock);
+    const std::lock_guard<std::mutex> locker(frameLock);
     this->maxCount.store(maxCount, Relaxed);
     return true;
 }
@@ -60,7 +60,7 @@ void KvBuffer::setMaxCount(int n)
     if (n == maxCount.load(Relaxed))
         return;
     {
-        QMutexLocker locker(&frameLock);
+        const std::lock_guard<std::mutex> locker(frameLock);
         maxCount.store(n, Relaxed);
     }
     reset();
@@ -146,7 +146,7 @@ bool KvBuffer::storesFrame(const VCI_CAN_OBJ &frame, bool send, int channel)
 
 void KvBuffer::appendFrame(const KvCanObj &record)
 {
-    QMutexLocker locker(&frameLock);
+    const std::lock_guard<std::mutex> locker(frameLock);
     frameList.push_back(record);
     if (frameList.size() > static_cast<size_t>(qMax(0, maxCount.load(Relaxed))))
         frameList.pop_front();
@@ -156,7 +156,7 @@ void KvBuffer::appendFrame(const KvCanObj &record)
 CanObjStr KvBuffer::getFrame(int index)
 {
     CanObjStr text;
-    QMutexLocker locker(&frameLock);
+    const std::lock_guard<std::mutex> locker(frameLock);
     if (index >= 0 && static_cast<size_t>(index) < frameList.size()) {
         text = analyseData(frameList[static_cast<size_t>(index)]);
         text.index = QString::number(index);
@@ -223,13 +223,13 @@ void KvBuffer::reset()
 void KvBuffer::emptyLists()
 {
     {
-        QMutexLocker locker(&frameLock);
+        const std::lock_guard<std::mutex> locker(frameLock);
         frameList.clear();
         frameCount.store(0, Relaxed);
     }
     clearW();
     {
-        QMutexLocker locker(&rtSaveLock);
+        const std::lock_guard<std::mutex> locker(rtSaveLock);
         rtSaveList.clear();
         rtSaveCount.store(0, Relaxed);
     }
@@ -237,7 +237,7 @@ void KvBuffer::emptyLists()
 
 void KvBuffer::clear()
 {
-    QMutexLocker locker(&frameLock);
+    const std::lock_guard<std::mutex> locker(frameLock);
     frameList.clear();
     frameCount.store(0, Relaxed);
 }
@@ -246,7 +246,7 @@ void KvBuffer::clear()
 
 int KvBuffer::findWatchFrame(unsigned int id)
 {
-    QMutexLocker locker(&watchLock);
+    const std::lock_guard<std::mutex> locker(watchLock);
     const auto it = watchIndex.constFind(id);
     return it == watchIndex.cend() ? -1 : static_cast<int>(it.value() - watchFrontSeq);
 }
@@ -254,7 +254,7 @@ int KvBuffer::findWatchFrame(unsigned int id)
 void KvBuffer::addWatchFrame(KvCanObj &record)
 {
     const quint32 id = record.frame.ID;
-    QMutexLocker locker(&watchLock);
+    const std::lock_guard<std::mutex> locker(watchLock);
     const auto it = watchIndex.constFind(id);
     if (it == watchIndex.cend()) {
         watchIndex.insert(id, watchFrontSeq + static_cast<qint64>(watchList.size()));
@@ -280,7 +280,7 @@ KvCanObjWatchStr KvBuffer::getWatchFrame(int index)
 {
     KvCanObjWatchStr watch;
     watch.text.index = QStringLiteral("-1");
-    QMutexLocker locker(&watchLock);
+    const std::lock_guard<std::mutex> locker(watchLock);
     if (index >= 0 && static_cast<size_t>(index) < watchList.size()) {
         const KvCanObjWatch &watched = watchList[static_cast<size_t>(index)];
         watch.text = analyseData(watched.frame);
@@ -297,7 +297,7 @@ int KvBuffer::countW() const
 
 void KvBuffer::clearW()
 {
-    QMutexLocker locker(&watchLock);
+    const std::lock_guard<std::mutex> locker(watchLock);
     watchList.clear();
     watchIndex.clear();
     watchFrontSeq = 0;
@@ -308,7 +308,7 @@ void KvBuffer::clearW()
 
 void KvBuffer::addRtSaveFrame(KvCanObj &record)
 {
-    QMutexLocker locker(&rtSaveLock);
+    const std::lock_guard<std::mutex> locker(rtSaveLock);
     rtSaveList.push_back(record);
     rtSaveCount.store(static_cast<int>(rtSaveList.size()), Relaxed);
 }
@@ -317,7 +317,7 @@ CanObjStr KvBuffer::getRtSaveFrame(int number)
 {
     KvCanObj oldest;
     {
-        QMutexLocker locker(&rtSaveLock);
+        const std::lock_guard<std::mutex> locker(rtSaveLock);
         if (rtSaveList.empty())
             return CanObjStr();
         oldest = rtSaveList.front();
@@ -362,7 +362,7 @@ int KvBuffer::addDBCFrame(VCI_CAN_OBJ *frames, int count)
 {
     for (int i = 0; frames && i < count; ++i) {
         const VCI_CAN_OBJ carried = carriedFields(frames[i]);
-        QMutexLocker locker(&dbcLock);
+        const std::lock_guard<std::mutex> locker(dbcLock);
         dbcQueue.push_back(carried);
     }
     return count;
@@ -370,7 +370,7 @@ int KvBuffer::addDBCFrame(VCI_CAN_OBJ *frames, int count)
 
 bool KvBuffer::DBCFrame(VCI_CAN_OBJ &out)
 {
-    QMutexLocker locker(&dbcLock);
+    const std::lock_guard<std::mutex> locker(dbcLock);
     if (dbcQueue.empty())
         return false;
     out = dbcQueue.front();
@@ -379,7 +379,7 @@ bool KvBuffer::DBCFrame(VCI_CAN_OBJ &out)
 
 void KvBuffer::ClearDBC()
 {
-    QMutexLocker locker(&dbcLock);
+    const std::lock_guard<std::mutex> locker(dbcLock);
     dbcQueue.clear();
 }
 
@@ -399,7 +399,7 @@ int KvBuffer::addGBT27930Frame(VCI_CAN_OBJ *frames, int count)
         if (frames[i].ExternFlag == 0)
             continue;
         const VCI_CAN_OBJ carried = carriedFields(frames[i]);
-        QMutexLocker locker(&gbtLock);
+        const std::lock_guard<std::mutex> locker(gbtLock);
         gbtQueue.push_back(carried);
     }
     return count;
@@ -407,7 +407,7 @@ int KvBuffer::addGBT27930Frame(VCI_CAN_OBJ *frames, int count)
 
 bool KvBuffer::GBT27930Frame(VCI_CAN_OBJ &out)
 {
-    QMutexLocker locker(&gbtLock);
+    const std::lock_guard<std::mutex> locker(gbtLock);
     if (gbtQueue.empty())
         return false;
     out = gbtQueue.front();
@@ -417,7 +417,7 @@ bool KvBuffer::GBT27930Frame(VCI_CAN_OBJ &out)
 
 bool KvBuffer::DeleteGBT27930Frame()
 {
-    QMutexLocker locker(&gbtLock);
+    const std::lock_guard<std::mutex> locker(gbtLock);
     if (gbtQueue.empty())
         return false;
     gbtQueue.pop_front();
@@ -426,19 +426,19 @@ bool KvBuffer::DeleteGBT27930Frame()
 
 void KvBuffer::ClearGBT27930()
 {
-    QMutexLocker locker(&gbtLock);
+    const std::lock_guard<std::mutex> locker(gbtLock);
     gbtQueue.clear();
 }
 
 void KvBuffer::addErrorData(VCI_ERR_INFO &info)
 {
-    QMutexLocker locker(&errorLock);
+    const std::lock_guard<std::mutex> locker(errorLock);
     errorQueue.push_back(info);
 }
 
 bool KvBuffer::getErrorData(VCI_ERR_INFO &out)
 {
-    QMutexLocker locker(&errorLock);
+    const std::lock_guard<std::mutex> locker(errorLock);
     if (errorQueue.empty())
         return false;
     out = errorQueue.front();

@@ -9,7 +9,7 @@
 #include "vci.h"
 
 #include <QtCore/QHash>
-#include <QtCore/QMutex>
+#include <mutex>
 
 #include <atomic>
 #include <deque>
@@ -35,7 +35,7 @@
 // queue has a lock of its own, held only around its container operation, and no two are ever
 // held at once. The totals are atomics; the counts are kept beside their lists so they can be
 // read without a lock; the switches are single atomic words, and a change applies from the next
-// frame.
+// frame. The locks are standard mutexes, whose waits race checkers can follow.
 //
 // There are four buffers, one per channel, built together on first use. instance() with a
 // channel outside 0..3 returns a fifth buffer of its own, so a caller's mistake can neither crash
@@ -160,9 +160,9 @@ private:
     static VCI_CAN_OBJ carriedFields(const VCI_CAN_OBJ &frame);
 
     std::deque<VCI_CAN_OBJ> dbcQueue; // guarded by dbcLock
-    QMutex dbcLock;
+    std::mutex dbcLock;
     std::deque<VCI_CAN_OBJ> gbtQueue; // guarded by gbtLock
-    QMutex gbtLock;
+    std::mutex gbtLock;
     // Written under frameLock; an atomic so the watch list can read it under its own lock.
     std::atomic<int> maxCount{30000};
     std::atomic<int> refreshCycle{500};
@@ -180,12 +180,12 @@ private:
     qint64 watchFrontSeq = 0;
 
     std::deque<VCI_ERR_INFO> errorQueue; // guarded by errorLock
-    QMutex errorLock;
+    std::mutex errorLock;
     std::atomic<bool> dbcRun{false};
     std::atomic<bool> gbtRun{false};
-    QMutex frameLock;
-    QMutex watchLock;
-    QMutex rtSaveLock;
+    std::mutex frameLock;
+    std::mutex watchLock;
+    std::mutex rtSaveLock;
     std::atomic<int> frameTotal{0};
     std::atomic<bool> hideSendFrame{false};
     std::atomic<bool> looking{false};

@@ -1,6 +1,6 @@
 #include "kvidfiltermannger.h"
 
-#include <QtCore/QMutexLocker>
+#include <mutex>
 
 namespace {
 constexpr int ChannelCount = 4;
@@ -27,12 +27,12 @@ KvIdFilterMannger &KvIdFilterMannger::operator=(const KvIdFilterMannger &other)
     // Snapshot the source under its own lock, then install under ours: never both at once.
     QQueue<KvIdFilter> notList, onlyList;
     {
-        QMutexLocker locker(&other.filterLock);
+        const std::lock_guard<std::mutex> locker(other.filterLock);
         notList = other.notReceiveList;
         onlyList = other.onlyReceiveList;
     }
     {
-        QMutexLocker locker(&filterLock);
+        const std::lock_guard<std::mutex> locker(filterLock);
         notReceiveList = notList;
         onlyReceiveList = onlyList;
         notCount = notReceiveList.size();
@@ -46,35 +46,35 @@ KvIdFilterMannger::~KvIdFilterMannger() = default;
 
 void KvIdFilterMannger::addNotReceive(KvIdFilter f)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     notReceiveList.enqueue(f);
     notCount = notReceiveList.size();
 }
 
 void KvIdFilterMannger::addOnlyReceive(KvIdFilter f)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     onlyReceiveList.enqueue(f);
     onlyCount = onlyReceiveList.size();
 }
 
 void KvIdFilterMannger::replaceNotReceive(int i, KvIdFilter f)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i >= 0 && i < notReceiveList.size())
         notReceiveList[i] = f;
 }
 
 void KvIdFilterMannger::replaceOnlyReceive(int i, KvIdFilter f)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i >= 0 && i < onlyReceiveList.size())
         onlyReceiveList[i] = f;
 }
 
 void KvIdFilterMannger::removeAtNotReceive(int i)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i >= 0 && i < notReceiveList.size()) {
         notReceiveList.removeAt(i);
         notCount = notReceiveList.size();
@@ -83,7 +83,7 @@ void KvIdFilterMannger::removeAtNotReceive(int i)
 
 void KvIdFilterMannger::removeAtOnlyReceive(int i)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i >= 0 && i < onlyReceiveList.size()) {
         onlyReceiveList.removeAt(i);
         onlyCount = onlyReceiveList.size();
@@ -92,7 +92,7 @@ void KvIdFilterMannger::removeAtOnlyReceive(int i)
 
 KvIdFilter KvIdFilterMannger::getNotReceive(int i)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i < 0 || i >= notReceiveList.size())
         return KvIdFilter();
     return notReceiveList.at(i);
@@ -100,7 +100,7 @@ KvIdFilter KvIdFilterMannger::getNotReceive(int i)
 
 KvIdFilter KvIdFilterMannger::getOnlyReceive(int i)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     if (i < 0 || i >= onlyReceiveList.size())
         return KvIdFilter();
     return onlyReceiveList.at(i);
@@ -108,27 +108,27 @@ KvIdFilter KvIdFilterMannger::getOnlyReceive(int i)
 
 void KvIdFilterMannger::clearNotReceive()
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     notReceiveList.clear();
     notCount = 0;
 }
 
 void KvIdFilterMannger::clearOnlyReceive()
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     onlyReceiveList.clear();
     onlyCount = 0;
 }
 
 QQueue<KvIdFilter> KvIdFilterMannger::getNotReceiveQueue()
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     return notReceiveList;
 }
 
 QQueue<KvIdFilter> KvIdFilterMannger::getOnlyReceiveQueue()
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     return onlyReceiveList;
 }
 
@@ -146,13 +146,13 @@ bool KvIdFilterMannger::isValid(unsigned int id)
 
 bool KvIdFilterMannger::isNotReceive(unsigned int id)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     return anyMatches(notReceiveList, id);
 }
 
 bool KvIdFilterMannger::isOnlyReceive(unsigned int id)
 {
-    QMutexLocker locker(&filterLock);
+    const std::lock_guard<std::mutex> locker(filterLock);
     return anyMatches(onlyReceiveList, id);
 }
 

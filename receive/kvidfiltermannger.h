@@ -4,9 +4,9 @@
 #include "kavri_global.h"
 #include "kvidfilter.h"
 
-#include <QtCore/QMutex>
 #include <QtCore/QObject>
 #include <QtCore/QQueue>
+#include <mutex>
 
 #include <atomic>
 
@@ -20,7 +20,8 @@
 //
 // The receive thread asks for every received frame while the application edits the lists:
 // `filterLock` guards both lists; the mode and the counts are single words read without it
-// (a change applies from the next frame). Every filter taken or returned is a copy.
+// (a change applies from the next frame). Every filter taken or returned is a copy. The lock is a
+// standard mutex, whose waits race checkers can follow.
 //
 // There are four managers, one per channel. instance() with a channel outside 0..3 returns a
 // fifth manager of its own, so a caller's mistake can neither crash nor change a real channel.
@@ -70,7 +71,7 @@ private:
     QQueue<KvIdFilter> notReceiveList;  // guarded by filterLock
     QQueue<KvIdFilter> onlyReceiveList; // guarded by filterLock
     std::atomic<int> filterMode{0};
-    mutable QMutex filterLock;
+    mutable std::mutex filterLock;
     // Sizes of the lists, kept beside them (under filterLock) so they can be read without it.
     std::atomic<int> notCount{0};
     std::atomic<int> onlyCount{0};

@@ -22,8 +22,6 @@ TimeOfDay localTimeOfDay()
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     if (now.tv_sec != cache.second) {
-        // Re-read the zone rules as a fresh reading would: the host's zone may have changed.
-        tzset();
         localtime_r(&now.tv_sec, &cache.local);
         cache.second = now.tv_sec;
     }

@@ -17,9 +17,11 @@ struct TimeOfDay
 // The host's local time of day, to the millisecond, as cheaply as the receive path needs it:
 // the wall clock is read through the vDSO, and the broken-down local time is kept per thread for
 // the current second, so the time-zone conversion runs once a second rather than once a frame.
-// The result is the same as a fresh local-time reading: daylight-saving transitions fall on
-// second boundaries, where the conversion is redone, and a change of the host's zone setting
-// applies from the next second.
+// The result is the same as a fresh localtime_r() reading: daylight-saving transitions fall on
+// second boundaries, where the conversion is redone. The zone rules are the process's current
+// ones; a changed TZ takes effect once tzset() has run (Qt's own local-time readings run it),
+// from the next second on. tzset() itself is not called here: it reads the environment, which
+// is not safe while another thread may be changing it.
 TimeOfDay localTimeOfDay();
 
 } // namespace detail
