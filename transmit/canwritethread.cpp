@@ -23,7 +23,11 @@ CanWriteThread::CanWriteThread(unsigned long channel) : CanThread(channel)
     qRegisterMetaType<CanObjStrQueue>("CanObjStrQueue");
 }
 
-CanWriteThread::~CanWriteThread() = default;
+// The worker runs this class's run(): it must have ended before this part of the object goes.
+CanWriteThread::~CanWriteThread()
+{
+    stopAndWait();
+}
 
 void CanWriteThread::setHideSendFrame(bool hide)
 {

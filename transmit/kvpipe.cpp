@@ -16,11 +16,11 @@ KvPipe::~KvPipe() = default;
 void KvPipe::push(const CanData &data)
 {
     {
-        QMutexLocker locker(&lock);
+        std::lock_guard<std::mutex> locker(lock);
         queue.enqueue(data);
         queued.store(queue.size(), std::memory_order_relaxed);
     }
-    pushed.wakeAll();
+    pushed.notify_all();
 }
 
 CanData KvPipe::pop()
@@ -32,7 +32,7 @@ CanData KvPipe::pop()
 
 bool KvPipe::tryPop(CanData &data)
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     if (queue.isEmpty())
         return false;
     data = queue.dequeue();
@@ -42,9 +42,10 @@ bool KvPipe::tryPop(CanData &data)
 
 bool KvPipe::waitForData(int msecs)
 {
-    QMutexLocker locker(&lock);
-    if (queue.isEmpty())
-        pushed.wait(&lock, msecs < 0 ? 0ul : static_cast<unsigned long>(msecs));
+    std::unique_lock<std::mutex> locker(lock);
+    if (msecs > 0)
+        pushed.wait_for(locker, std::chrono::milliseconds(msecs),
+                        [this] { return !queue.isEmpty(); });
     return !queue.isEmpty();
 }
 
@@ -60,7 +61,7 @@ bool KvPipe::isEmpty() const
 
 void KvPipe::clear()
 {
-    QMutexLocker locker(&lock);
+    std::lock_guard<std::mutex> locker(lock);
     queue.clear();
     queued.store(0, std::memory_order_relaxed);
 }

@@ -4,11 +4,11 @@
 #include "candata.h"
 #include "kavri_global.h"
 
-#include <QtCore/QMutex>
 #include <QtCore/QQueue>
-#include <QtCore/QWaitCondition>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 // The hand-over point between whoever wants frames sent and a channel's transmit thread.
 // Producers push whole frame queues; the one consumer pops them in order. There is one pipe per
@@ -41,10 +41,12 @@ public:
 private:
     Q_DISABLE_COPY(KvPipe)
 
+    // Standard primitives rather than Qt's: the thread checker sees through them, so the pipe's
+    // hand-over can be proven race-free.
     QQueue<CanData> queue; // guarded by lock
-    QMutex lock;
-    QWaitCondition pushed;      // signalled on every push
-    std::atomic<int> queued{0}; // mirror of queue.size() for the lock-free snapshots
+    std::mutex lock;
+    std::condition_variable pushed; // notified on every push
+    std::atomic<int> queued{0};     // mirror of queue.size() for the lock-free snapshots
 };
 
 #endif // KVPIPE_H

@@ -37,7 +37,11 @@ KvSendFileThread::KvSendFileThread(QObject *parent, unsigned long channel)
 {
 }
 
-KvSendFileThread::~KvSendFileThread() = default;
+// The worker runs this class's run(): it must have ended before this part of the object goes.
+KvSendFileThread::~KvSendFileThread()
+{
+    stopAndWait();
+}
 
 void KvSendFileThread::setParameter(taskObj t)
 {

@@ -36,7 +36,11 @@ KvSendFirmwareThread::KvSendFirmwareThread(QObject *parent, unsigned long channe
 {
 }
 
-KvSendFirmwareThread::~KvSendFirmwareThread() = default;
+// The worker runs this class's run(): it must have ended before this part of the object goes.
+KvSendFirmwareThread::~KvSendFirmwareThread()
+{
+    stopAndWait();
+}
 
 void KvSendFirmwareThread::setFileType(int type)
 {

@@ -22,7 +22,11 @@ KvSingleTaskThread::KvSingleTaskThread(QObject *parent, unsigned long channel, t
 {
 }
 
-KvSingleTaskThread::~KvSingleTaskThread() = default;
+// The worker runs this class's run(): it must have ended before this part of the object goes.
+KvSingleTaskThread::~KvSingleTaskThread()
+{
+    stopAndWait();
+}
 
 void KvSingleTaskThread::onInitUsedTime()
 {

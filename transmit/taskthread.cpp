@@ -47,8 +47,11 @@ taskThread::taskThread(QObject *parent, unsigned long channel)
 {
 }
 
+// The worker runs this class's run(): it must have ended before this part of the object goes.
+// The threads of the parallel mode are stopped and released too, rather than left running.
 taskThread::~taskThread()
 {
+    stopAndWait();
     stopSingleTask();
 }
 
