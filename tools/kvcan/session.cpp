@@ -247,17 +247,17 @@ QString TraceStream::line(uint channel, const CanObjStr &r)
 {
     const quint32 id = r.id.trimmed().toUInt(nullptr, 16);
     const QString name = KvNameMapping::getSingleton().find(id);
-    return QStringLiteral("ch%1 %2 %3 %4 %5%6 %7 %8 %9 %10")
-        .arg(channel)
-        .arg(r.direction, -2)
-        .arg(r.systemTime)
-        .arg(r.timeStamp, -11)
-        .arg(r.id)
-        .arg(name, -14)
-        .arg(r.frameType, -6)
-        .arg(r.frameFormat, -8)
-        .arg(r.dataLen)
-        .arg(r.data);
+    // Joined rather than formatted with arg(): a name may itself hold "%1".
+    return QStringList{QStringLiteral("ch%1").arg(channel),
+                       r.direction.leftJustified(2),
+                       r.systemTime,
+                       r.timeStamp.leftJustified(11),
+                       r.id + name.leftJustified(14),
+                       r.frameType.leftJustified(6),
+                       r.frameFormat.leftJustified(8),
+                       r.dataLen,
+                       r.data}
+        .join(QLatin1Char(' '));
 }
 
 int TraceStream::drain(
