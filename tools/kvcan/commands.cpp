@@ -22,12 +22,6 @@
 
 namespace {
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
 // Parses a subcommand's arguments. Returns -1 to go on, or the exit code when the command is
 // done already (help shown, or a usage error reported).
 int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString &description)

@@ -25,12 +25,6 @@
 
 namespace {
 
-QTextStream &out()
-{
-    static QTextStream stream(stdout);
-    return stream;
-}
-
 // The example files: beside the source tree when run from a build, or installed with the tool.
 QString examplePath(const QString &name)
 {

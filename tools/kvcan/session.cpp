@@ -38,13 +38,13 @@ constexpr RateTiming Rates[] = {
     {10000, 0x31, 0x1C},   {5000, 0xBF, 0xFF},
 };
 
+} // namespace
+
 QTextStream &out()
 {
     static QTextStream stream(stdout);
     return stream;
 }
-
-} // namespace
 
 void addDeviceOptions(QCommandLineParser &parser)
 {

@@ -8,6 +8,7 @@
 #include <functional>
 
 class CanData;
+class QTextStream;
 class CanObj;
 class CanReadThread;
 class CanWriteThread;
@@ -37,6 +38,9 @@ bool parseBitRate(const QString &text, uint &bitRate);
 // "123#11223344" (standard data), "1A2B3C4D#" (extended: more than three digits), "123#R"
 // (remote). False for anything else.
 bool parseFrame(const QString &text, CanObj &frame);
+
+// Standard output, shared by everything kvcan prints so that lines keep their order.
+QTextStream &out();
 
 // Prints "kvcan: <message>" on standard error and returns `code`, for one-line error exits.
 int fail(const QString &message, int code = 1);
