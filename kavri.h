@@ -39,7 +39,9 @@
 
 #include "ascfile.h"
 #include "kvfile.h"
+#include "kvfileasclog.h"
 #include "kvfilebin.h"
+#include "kvfilecandump.h"
 #include "kvfilecsv.h"
 
 #include "kvnamexmlreader.h"

@@ -8,6 +8,8 @@ mode=${1:-test}
 build=${KAVRI_BUILD_DIR:-build}
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools)
+# Independent peers that write the recordings the readers of other tools' files are tested on.
+packages+=(python3-can can-utils)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

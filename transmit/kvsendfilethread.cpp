@@ -4,9 +4,13 @@
 #include "channelstats_p.h"
 #include "devcan.h"
 #include "kvbuffer.h"
+#include "kvfileasclog.h"
 #include "kvfilebin.h"
+#include "kvfilecandump.h"
 #include "kvfilecsv.h"
 #include "usedtimer_p.h"
+
+#include <QtCore/QElapsedTimer>
 
 #include <memory>
 
@@ -23,10 +27,58 @@ std::unique_ptr<KvFile> readerFor(int fileType)
         return std::make_unique<KvFileCsv>();
     case 2:
         return std::make_unique<ASCFile>();
+    case 3:
+        return std::make_unique<KvFileAscLog>();
+    case 4:
+        return std::make_unique<KvFileCandump>();
     default:
         return nullptr;
     }
 }
+
+// Paces the frames of recordings stamped in 0.1 ms units: each frame is due the recorded gap
+// after the one before it. Waiting for a due time on one clock, rather than sleeping each gap,
+// keeps the small oversleeps of every pause from adding up over a long recording.
+class StampPacer
+{
+public:
+    explicit StampPacer(const std::atomic<bool> &running) : running(running) {}
+
+    // Returns when the frame stamped `stamp` is due, or at once when the run is stopped.
+    void wait(quint32 stamp)
+    {
+        if (!clock.isValid()) {
+            clock.start();
+        } else {
+            // Modulo 2^32, so a gap across the wrap of the stamps is still a gap; a step back
+            // (or a gap beyond half the range, some 59 hours) gives no pause.
+            const quint32 step = stamp - previous;
+            if (step < 0x80000000u)
+                dueUs += qint64(step) * 100;
+        }
+        previous = stamp;
+        // A replay that fell behind (a slow adapter) catches up by at most MaxLagUs, so that a
+        // stall does not come out as a burst.
+        dueUs = qMax(dueUs, nowUs() - MaxLagUs);
+        while (running) {
+            const qint64 remaining = dueUs - nowUs();
+            if (remaining <= 0)
+                break;
+            QThread::usleep(static_cast<unsigned long>(qMin<qint64>(remaining, PauseSliceUs)));
+        }
+    }
+
+private:
+    static constexpr qint64 MaxLagUs = 10000;
+    static constexpr qint64 PauseSliceUs = PauseSliceMs * 1000;
+
+    qint64 nowUs() const { return clock.nsecsElapsed() / 1000; }
+
+    const std::atomic<bool> &running;
+    QElapsedTimer clock;
+    qint64 dueUs = 0;
+    quint32 previous = 0;
+};
 
 } // namespace
 
@@ -106,6 +158,7 @@ void KvSendFileThread::run()
         frame = task.dataList.first().at(0);
     quint32 previousStamp = 0;
     int count = 0;
+    StampPacer pacer(running);
 
     while (running) {
         if (reader->atEnd() || !reader->getFrame(frame))
@@ -118,6 +171,8 @@ void KvSendFileThread::run()
             if (count > 0 && frame.TimeStamp > previousStamp)
                 pause(qint64(frame.TimeStamp - previousStamp));
             previousStamp = frame.TimeStamp;
+        } else if (fileType == 3 || fileType == 4) {
+            pacer.wait(frame.TimeStamp);
         }
         ++count;
         if (writeObj(frame) == 0) {

@@ -15,7 +15,12 @@ class CanObj;
 // The file type picks the reader and the pacing:
 //   0 binary: one frame per 8 bytes, under the task frame's ID and flags, `interval` ms apart;
 //   1 CSV: the recorded gaps between the frames' time stamps;
-//   2 ASC: as fast as the adapter takes them.
+//   2 ASC: as fast as the adapter takes them;
+//   3 ASC as other tools write it (KvFileAscLog), 4 candump log (KvFileCandump): the recorded
+//     gaps between the frames' time stamps, which these readers fill in 0.1 ms units. Each
+//     frame is due its gap after the previous frame's due time, to the microsecond, so pauses
+//     do not drift over a long recording; a replay that falls behind catches up by at most
+//     10 ms instead of bursting.
 // The task supplies the starting frame (first frame of its first burst); each record overwrites
 // the fields its format carries. Every frame is recorded in the receive buffer as sent, then
 // transmitted; progress is reported in percent of the file.
@@ -28,7 +33,9 @@ class CanObj;
 // Decided here:
 // - an unknown file type sends nothing and emits errorSignal() alone;
 // - a task without a frame starts from an all-zero frame (standard data frame, ID 0);
-// - a CSV time stamp that steps back gives no pause;
+// - a CSV time stamp that steps back gives no pause; for types 3 and 4 the stamps are compared
+//   modulo 2^32, so a step back (or a gap of more than 59 hours) gives no pause while a gap
+//   across the wrap of the stamps is kept;
 // - pauses are taken in slices: a stop during a long pause cuts it short; the frame it preceded is
 //   still sent, then the replay ends.
 class KAVRI_EXPORT KvSendFileThread : public KvThread

@@ -29,7 +29,35 @@ private:
     };
     static Result run(const QStringList &args, int timeoutMs = 60000);
     static QString example(const char *name) { return QStringLiteral(KAVRI_EXAMPLES "/") + name; }
+    QString write(const QString &name, const QByteArray &content);
+    QTemporaryDir dir;
 };
+
+QString tst_Kvcan::write(const QString &name, const QByteArray &content)
+{
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(content);
+    return f.fileName();
+}
+
+// Padded as other tools write it. Read as our own ASC form, the event lines would count as
+// frames too.
+static const char otherAsc[] = "date Fri Jul 10 06:17:32 2015\n"
+                               "base hex  timestamps absolute\n"
+                               "internal events logged\n"
+                               "Begin Triggerblock Fri Jul 10 06:17:32 2015\n"
+                               " 0.000000 Start of measurement\n"
+                               " 0.001000 1  123             Rx   d 2 11 22\n"
+                               " 0.002000 1  ErrorFrame\n"
+                               " 0.002000 1  1A2B3Cx         Rx   d 1 33\n"
+                               " 0.003000 2  7DF             Rx   r 4\n"
+                               "End TriggerBlock\n";
+static const char candumpLog[] = "(1436509052.249713) can0 123#1122\n"
+                                 "(1436509052.250713) can0 001A2B3C#33\n"
+                                 "(1436509052.251713) can0 20000080#0000000000000000\n"
+                                 "(1436509052.252713) can1 7DF#R4\n";
 
 tst_Kvcan::Result tst_Kvcan::run(const QStringList &args, int timeoutMs)
 {
@@ -90,6 +118,15 @@ void tst_Kvcan::replayEachFormat_data()
     QTest::newRow("csv") << example("recording.csv") << QStringList() << 100;
     QTest::newRow("binary by option")
         << example("firmware.bin") << QStringList{"--format", "bin"} << 250;
+    QTest::newRow("asc from other tools, by content")
+        << write("other.asc", otherAsc) << QStringList() << 3;
+    QTest::newRow("asc from other tools, by option")
+        << write("other.txt", otherAsc) << QStringList{"--format", "asclog"} << 3;
+    QTest::newRow("candump log, by content") << write("dump.log", candumpLog) << QStringList() << 3;
+    QTest::newRow("candump log without an ending, by content")
+        << write("dump", candumpLog) << QStringList() << 3;
+    QTest::newRow("candump log, by option")
+        << write("dump.txt", candumpLog) << QStringList{"--format", "candump"} << 3;
 }
 
 void tst_Kvcan::replayEachFormat()
@@ -150,6 +187,10 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
     QTest::newRow("standard id too big") << QStringList{"send", "800#"} << "bad frame";
     QTest::newRow("unknown format")
         << QStringList{"replay", example("tasks.xml")} << "unknown format";
+    QTest::newRow("log that is not a candump log")
+        << QStringList{"replay", write("notes.log", "started the bench\n")} << "unknown format";
+    QTest::newRow("unknown format option")
+        << QStringList{"replay", example("recording.asc"), "--format", "blf"} << "unknown format";
     QTest::newRow("bad bit rate") << QStringList{"send", "--bitrate", "333k", "1#"} << "bit rate";
     QTest::newRow("channel beyond device")
         << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"}

@@ -20,6 +20,13 @@ private slots:
     void csvStepBackGivesNoPause();
     void stopDuringALongPauseStillSendsTheFrame();
     void ascSendsEveryLine();
+    void stampedFormatsSendEveryFrame_data();
+    void stampedFormatsSendEveryFrame();
+    void stampedGapsArePaced_data();
+    void stampedGapsArePaced();
+    void stampedStepBackGivesNoPause_data();
+    void stampedStepBackGivesNoPause();
+    void stopDuringAStampedPause();
     void filesThatCannotBeReplayed_data();
     void filesThatCannotBeReplayed();
     void refusedFrameEndsTheReplay();
@@ -212,6 +219,140 @@ void tst_KvSendFileThread::ascSendsEveryLine()
     QCOMPARE(sent[2].TimeStamp, 0u); // the recording's stamps never reach the adapter
 }
 
+// Three frames in the form of file type 3 (ASC as other tools write it) or 4 (candump log), at
+// the given seconds: standard data, extended data, standard remote.
+static QByteArray stamped(int type, const QStringList &seconds)
+{
+    QByteArray text =
+        type == 3 ? "date Fri Jul 10 06:17:32 2015\nbase hex  timestamps absolute\n" : "";
+    const char *const asc[] = {"1  123             Rx   d 2 11 22",
+                               "1  1A2B3Cx         Rx   d 1 33", "2  7DF             Tx   r 4"};
+    const char *const log[] = {"can0 123#1122", "can0 001A2B3C#33 R", "can1 7DF#R4"};
+    for (int i = 0; i < seconds.size(); ++i) {
+        const QByteArray t = seconds.at(i).toLatin1();
+        text +=
+            type == 3 ? "   " + t + ' ' + asc[i % 3] + '\n' : '(' + t + ") " + log[i % 3] + '\n';
+    }
+    return text;
+}
+
+void tst_KvSendFileThread::stampedFormatsSendEveryFrame_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("ASC from other tools") << 3;
+    QTest::newRow("candump log") << 4;
+}
+
+void tst_KvSendFileThread::stampedFormatsSendEveryFrame()
+{
+    QFETCH(int, type);
+    KvSendFileThread replay(0);
+    replay.setFileType(type);
+    replay.setFileName(write("frames.rec", stamped(type, {"0.000000", "0.001000", "0.002000"})));
+    replay.setParameter(templateTask(0x555, 1));
+    Progress p(&replay);
+    QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
+    const int countBefore = KvGlobalSet::instance().channelSets[0].sendCount;
+    replay.start();
+    QVERIFY(replay.wait(10000));
+
+    QCOMPARE(begin.count(), 1);
+    QCOMPARE(tail.count(), 1);
+    QCOMPARE(error.count(), 0);
+    QCOMPARE(p.values.size(), 4);
+    QCOMPARE(p.values.first(), 0);
+    QCOMPARE(p.values.last(), 100);
+    VCI_CAN_OBJ sent[4];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 4), 3u);
+    QCOMPARE(sent[0].ID, 0x123u);
+    QCOMPARE(sent[0].ExternFlag, quint8(0));
+    QCOMPARE(sent[0].DataLen, quint8(2));
+    QCOMPARE(sent[0].Data[1], quint8(0x22));
+    QCOMPARE(sent[0].SendType, quint8(1)); // the task frame's, which no recording carries
+    QCOMPARE(sent[1].ID, 0x1A2B3Cu);
+    QCOMPARE(sent[1].ExternFlag, quint8(1));
+    QCOMPARE(sent[1].DataLen, quint8(1));
+    QCOMPARE(sent[1].Data[1], quint8(0)); // nothing of the frame before stays
+    QCOMPARE(sent[2].ID, 0x7DFu);
+    QCOMPARE(sent[2].RemoteFlag, quint8(1));
+    QCOMPARE(sent[2].DataLen, quint8(4));
+    QCOMPARE(sent[2].TimeStamp, 0u);
+    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, 3);
+    QCOMPARE(KvBuffer::instance(0).frames(), 3);
+}
+
+void tst_KvSendFileThread::stampedGapsArePaced_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("seconds");
+    QTest::newRow("ASC from other tools") << 3 << QStringList{"1.000000", "1.250000", "1.300000"};
+    QTest::newRow("candump log") << 4
+                                 << QStringList{"1436509052.900000", "1436509053.150000",
+                                                "1436509053.200000"};
+    // 429496.7296 s is 2^32 stamp units: the second gap crosses the wrap of the stamps.
+    QTest::newRow("across the wrap of the stamps")
+        << 3 << QStringList{"429496.4296", "429496.6796", "429496.7796"};
+}
+
+void tst_KvSendFileThread::stampedGapsArePaced()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, seconds);
+    KvSendFileThread replay(0);
+    replay.setFileType(type);
+    replay.setFileName(write("gaps.rec", stamped(type, seconds)));
+    replay.setParameter(templateTask(0, 0));
+    Progress p(&replay);
+    replay.start();
+    QVERIFY(replay.wait(10000));
+    QCOMPARE(p.times.size(), 4);
+    const qint64 first = p.times.at(2) - p.times.at(1);
+    const qint64 second = p.times.at(3) - p.times.at(2);
+    // Order of magnitude only: a pause of 250 ms, then one of 50 ms (100 ms across the wrap).
+    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
+    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+}
+
+void tst_KvSendFileThread::stampedStepBackGivesNoPause_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("seconds");
+    QTest::newRow("ASC from other tools") << 3 << QStringList{"5.0", "1.0", "1.001"};
+    QTest::newRow("candump log before its first frame")
+        << 4 << QStringList{"1436509052.0", "1436509051.0", "1436509051.001"};
+}
+
+void tst_KvSendFileThread::stampedStepBackGivesNoPause()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, seconds);
+    KvSendFileThread replay(0);
+    replay.setFileType(type);
+    replay.setFileName(write("back.rec", stamped(type, seconds)));
+    replay.setParameter(templateTask(0, 0));
+    replay.start();
+    QVERIFY(replay.wait(5000)); // an unsigned step back would pause for days
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+}
+
+void tst_KvSendFileThread::stopDuringAStampedPause()
+{
+    KvSendFileThread replay(0);
+    replay.setFileType(4);
+    replay.setFileName(write("long.log", stamped(4, {"0.0", "600.0", "1200.0"})));
+    replay.setParameter(templateTask(0, 0));
+    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
+    replay.start();
+    QTRY_COMPARE(VSIM_SentTotal(4, 0, 0), quint64(1));
+    replay.stop();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(2));
+    QCOMPARE(tail.count(), 1);
+}
+
 void tst_KvSendFileThread::filesThatCannotBeReplayed_data()
 {
     QTest::addColumn<int>("type");
@@ -219,6 +360,8 @@ void tst_KvSendFileThread::filesThatCannotBeReplayed_data()
     QTest::addColumn<int>("errors");
     QTest::newRow("nonexistent binary") << 0 << false << 0;
     QTest::newRow("nonexistent csv") << 1 << false << 0;
+    QTest::newRow("nonexistent ASC from other tools") << 3 << false << 0;
+    QTest::newRow("nonexistent candump log") << 4 << false << 0;
     QTest::newRow("unknown type") << 7 << true << 1;
 }
 

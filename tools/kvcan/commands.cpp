@@ -15,6 +15,7 @@
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QRegularExpression>
 #include <QtCore/QTextStream>
 #include <QtWidgets/QTableWidget>
 
@@ -57,6 +58,50 @@ bool parseRange(const QString &text, KvIdFilter &filter)
         ok2 = ok1;
     filter.note = text;
     return ok1 && ok2 && parts.size() <= 2;
+}
+
+// The file type for a recording given without --format: from its ending, and from its content
+// where the ending leaves a choice. -1 when neither tells.
+//   .asc: our own form (two header lines, then frame lines from the first column with single
+//         spaces) is 2; padded columns, indented event lines or another tool's header lines
+//         after the first two make it 3.
+//   else: a candump log, "(1436509052.249713) can0 123#11", is 4.
+int detectFileType(const QString &file)
+{
+    const QString suffix = QFileInfo(file).suffix().toLower();
+    if (suffix == QLatin1String("bin"))
+        return 0;
+    if (suffix == QLatin1String("csv"))
+        return 1;
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const int linesLooked = 64;
+    const qint64 maxLine = 4096;
+    if (suffix == QLatin1String("asc")) {
+        for (int n = 1; n <= linesLooked && !f.atEnd(); ++n) {
+            const QByteArray line = f.readLine(maxLine);
+            const QByteArray text = line.trimmed().toLower();
+            if (n <= 2 || text.isEmpty())
+                continue;
+            if (line.at(0) == ' ' || line.at(0) == '\t')
+                return 3;
+            if (line.at(0) >= '0' && line.at(0) <= '9')
+                return line.contains("  ") || line.contains('\t') ? 3 : 2;
+            if (text.startsWith("begin triggerblock") || text.startsWith("base ") ||
+                text.contains("internal events logged"))
+                return 3;
+        }
+        return 2;
+    }
+    static const QRegularExpression candump(
+        QStringLiteral("^\\(\\d+\\.\\d+\\)\\s+\\S+\\s+[0-9A-Fa-f]+#"));
+    for (int n = 1; n <= linesLooked && !f.atEnd(); ++n) {
+        const QString line = QString::fromLatin1(f.readLine(maxLine)).trimmed();
+        if (!line.isEmpty())
+            return candump.match(line).hasMatch() ? 4 : -1;
+    }
+    return -1;
 }
 
 } // namespace
@@ -245,7 +290,10 @@ int runReplay(const QStringList &args)
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addPositionalArgument("file", "Recording to replay.");
-    parser.addOption({"format", "bin, csv or asc (default: from the file ending).", "format"});
+    parser.addOption({"format",
+                      "bin, csv, asc, asclog (ASC from other tools) or candump (default: from the "
+                      "file ending and content).",
+                      "format"});
     parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
     parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
     if (const int rc = parseArgs(parser, args, "Replay a recorded frame file onto a channel.");
@@ -259,18 +307,24 @@ int runReplay(const QStringList &args)
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one file to replay"), 2);
     const QString file = parser.positionalArguments().at(0);
+    // Indexed by file type.
+    static const QStringList formats{"bin", "csv", "asc", "asclog", "candump"};
+    const QString unknownFormat =
+        QStringLiteral("unknown format '%1': use --format bin, csv, asc, asclog or candump");
     QString format = parser.value("format").toLower();
-    if (format.isEmpty())
-        format = QFileInfo(file).suffix().toLower();
-    static const QStringList formats{"bin", "csv", "asc"};
-    const int fileType = formats.indexOf(format);
-    if (fileType < 0)
-        return fail(QStringLiteral("unknown format '%1': use --format bin, csv or asc").arg(format),
-                    2);
+    if (!format.isEmpty() && !formats.contains(format))
+        return fail(unknownFormat.arg(format), 2);
     QFile probe(file);
     if (!probe.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot open %1: %2").arg(file, probe.errorString()));
     probe.close();
+    if (format.isEmpty()) {
+        const int detected = detectFileType(file);
+        if (detected < 0)
+            return fail(unknownFormat.arg(QFileInfo(file).suffix().toLower()), 2);
+        format = formats.at(detected);
+    }
+    const int fileType = formats.indexOf(format);
 
     taskObj task;
     task.interval = parser.value("interval").toInt();

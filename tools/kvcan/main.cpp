@@ -20,7 +20,7 @@ constexpr Command Commands[] = {
     {"demo", runDemo, "Show everything the engine does on a simulated two-channel adapter."},
     {"monitor", runMonitor, "Live trace of a channel, with ID filters and a watch view."},
     {"send", runSend, "Send frames given as ID#DATA through the transmit pipe."},
-    {"replay", runReplay, "Replay a recorded frame file (binary, CSV or ASC)."},
+    {"replay", runReplay, "Replay a recorded frame file (binary, CSV, ASC or candump log)."},
     {"flash", runFlash, "Download a firmware image over CAN."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
 };

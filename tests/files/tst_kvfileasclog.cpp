@@ -1,0 +1,221 @@
+#include "kvfileasclog.h"
+#include "recordingpeers.h"
+
+#include <QtCore/QFileInfo>
+#include <QtCore/QTemporaryDir>
+#include <QtTest/QtTest>
+
+// The recordings come from independent writers run at test time, so the reader is held to what
+// other tools really write, not to our reading of their format.
+class tst_KvFileAscLog : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pythonCanWriter();
+    void log2asc_data();
+    void log2asc();
+    void readsLines_data();
+    void readsLines();
+    void skipsLinesItCannotRead_data();
+    void skipsLinesItCannotRead();
+    void endsOnAShrunkFile();
+
+private:
+    QString write(const QString &name, const QByteArray &content);
+    QTemporaryDir dir;
+};
+
+QString tst_KvFileAscLog::write(const QString &name, const QByteArray &content)
+{
+    QFile f(dir.filePath(name));
+    if (!f.open(QIODevice::WriteOnly))
+        return QString();
+    f.write(content);
+    return f.fileName();
+}
+
+// One frame per input line: offset in us, id, extended, remote, dlc, data or "-", channel.
+static const char pythonWriter[] = R"(
+import sys, can
+writer = can.ASCWriter(sys.argv[1])
+for i, line in enumerate(sys.stdin):
+    off, ident, ext, rtr, dlc, data, ch = line.split()
+    t = 1700000000.0 + int(off) / 1e6
+    kw = dict(timestamp=t, arbitration_id=int(ident, 16), is_extended_id=ext == '1',
+              channel=int(ch))
+    if rtr == '1':
+        kw.update(is_remote_frame=True, dlc=int(dlc))
+    else:
+        kw.update(data=b'' if data == '-' else bytes.fromhex(data))
+    writer.on_message_received(can.Message(**kw))
+    if i == 2:
+        writer.on_message_received(can.Message(timestamp=t, is_error_frame=True))
+        writer.on_message_received(can.Message(timestamp=t, arbitration_id=0x55, is_fd=True,
+                                               data=bytes(range(12))))
+writer.stop()
+)";
+
+void tst_KvFileAscLog::pythonCanWriter()
+{
+    const QString python = QStringLiteral("/usr/bin/python3");
+    if (!QFileInfo(python).isExecutable() || !peers::run(python, {"-c", "import can"}).isEmpty())
+        QSKIP(
+            "python-can is not installed (Debian package python3-can; scripts/run.sh installs it)");
+    QByteArray input;
+    for (const peers::Frame &f : peers::frames())
+        input +=
+            QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
+                .arg(f.offsetUs)
+                .arg(f.id, 0, 16)
+                .arg(int(f.extended))
+                .arg(int(f.remote))
+                .arg(f.dlc)
+                .arg(f.data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(f.data.toHex()))
+                .arg(f.channel)
+                .toLatin1();
+    const QString path = dir.filePath("python-can.asc");
+    const QString error = peers::run(python, {"-c", pythonWriter, path}, input);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    KvFileAscLog reader;
+    QCOMPARE(peers::readAll(reader, path), peers::expected(peers::frames()));
+}
+
+void tst_KvFileAscLog::log2asc_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("remoteLength");
+    QTest::newRow("default") << QStringList() << true;
+    QTest::newRow("four decimals") << QStringList{"-4"} << true;
+    QTest::newRow("remote frames without DLC") << QStringList{"-r"} << false;
+    QTest::newRow("CR LF line ends") << QStringList{"-n"} << true;
+}
+
+void tst_KvFileAscLog::log2asc()
+{
+    QFETCH(QStringList, options);
+    QFETCH(bool, remoteLength);
+    const QString tool = peers::canUtil("log2asc");
+    if (tool.isEmpty())
+        QSKIP("log2asc is not installed (Debian package can-utils; scripts/run.sh installs it)");
+    const QString in = write("in.log", peers::candumpLog(peers::frames()));
+    const QString out = dir.filePath("log2asc.asc");
+    const QString error =
+        peers::run(tool, options + QStringList{"-I", in, "-O", out, "can0", "can1"});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    KvFileAscLog reader;
+    QCOMPARE(peers::readAll(reader, out), peers::expected(peers::frames(), remoteLength));
+}
+
+void tst_KvFileAscLog::readsLines_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QStringList>("frames");
+    QTest::newRow("our own single-space form")
+        << QByteArray("date x\nbase hex timestamps absolute\n0.012345 1 1A2B3Cx Rx d 3 01 02 03\n")
+        << QStringList{"1a2b3cx d 3 0102030000000000 @123"};
+    QTest::newRow("tabs and padding") << QByteArray("\t 1.5\t2   7ff\tTx  d  2  a b \n")
+                                      << QStringList{"7ff d 2 0a0b000000000000 @15000"};
+    QTest::newRow("decimal base")
+        << QByteArray(
+               "base dec timestamps absolute\n 0.5 1 291 Rx d 2 1 255\n 0.6 1 4096x Rx d 0\n")
+        << QStringList{"123 d 2 01ff000000000000 @5000", "1000x d 0 0000000000000000 @6000"};
+    QTest::newRow("relative times count every event")
+        << QByteArray("base hex timestamps relative\n 0.1 1 1 Rx d 0\n 0.05 1 ErrorFrame\n"
+                      " 0.025 1 2 Rx d 0\n")
+        << QStringList{"1 d 0 0000000000000000 @1000", "2 d 0 0000000000000000 @1750"};
+    QTest::newRow("a base line in the middle switches the rest")
+        << QByteArray(" 0.1 1 10 Rx d 1 10\nbase dec timestamps absolute\n 0.2 1 10 Rx d 1 10\n")
+        << QStringList{"10 d 1 1000000000000000 @1000", "a d 1 0a00000000000000 @2000"};
+    QTest::newRow("remote frames with and without DLC, lower and upper case")
+        << QByteArray(" 1 1 7DF Rx r 8\n 2 1 7dfX RX R\n 3 1 100 Tx r Length = 5\n")
+        << QStringList{"7df r 8 0000000000000000 @10000", "7dfx r 0 0000000000000000 @20000",
+                       "100 r 0 0000000000000000 @30000"};
+    QTest::newRow("words after the data are ignored")
+        << QByteArray(" 0.25 1 123 Rx d 1 42  Length = 228000 BitCount = 118 ID = 291\n")
+        << QStringList{"123 d 1 4200000000000000 @2500"};
+    QTest::newRow("more than six decimals are truncated")
+        << QByteArray(" 0.123456999 1 1 Rx d 0\n") << QStringList{"1 d 0 0000000000000000 @1234"};
+    QTest::newRow("stamps keep their low 32 bits")
+        << QByteArray(" 429496.7296 1 1 Rx d 0\n 429496.7295 1 2 Rx d 0\n")
+        << QStringList{"1 d 0 0000000000000000 @0", "2 d 0 0000000000000000 @4294967295"};
+    QTest::newRow("end lines do not end the recording")
+        << QByteArray("End TriggerBlock\nBegin Triggerblock\n 1 1 1 Rx d 0\n")
+        << QStringList{"1 d 0 0000000000000000 @10000"};
+    QTest::newRow("empty file") << QByteArray() << QStringList();
+}
+
+void tst_KvFileAscLog::readsLines()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QStringList, frames);
+    KvFileAscLog reader;
+    QCOMPARE(peers::readAll(reader, write("lines.asc", content)), frames);
+}
+
+void tst_KvFileAscLog::skipsLinesItCannotRead_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("words") << QByteArray("internal events logged");
+    QTest::newRow("blank") << QByteArray("   \t ");
+    QTest::newRow("event") << QByteArray(" 0.1 Start of measurement");
+    QTest::newRow("error frame") << QByteArray(" 0.1 1  ErrorFrame");
+    QTest::newRow("CAN FD") << QByteArray(" 0.1 CANFD 1 Rx 12x 0 0 9 12 00 01 02 03 04 05 06 07 08 "
+                                          "09 0A 0B 0 0 1000 0 0 0 0 0");
+    QTest::newRow("chip status") << QByteArray(" 0.1 CAN 1 Status:chip status error active");
+    QTest::newRow("statistic") << QByteArray(" 0.1 1  Statistic: D 0 R 0 XD 0 XR 0 E 0 O 0");
+    QTest::newRow("transmit request") << QByteArray(" 0.1 1 123 TxRq d 1 00");
+    QTest::newRow("no kind") << QByteArray(" 0.1 1 123 Rx");
+    QTest::newRow("unknown kind") << QByteArray(" 0.1 1 123 Rx x 1 00");
+    QTest::newRow("no DLC") << QByteArray(" 0.1 1 123 Rx d");
+    QTest::newRow("DLC above 8") << QByteArray(" 0.1 1 123 Rx d 9 1 2 3 4 5 6 7 8 9");
+    QTest::newRow("DLC not a digit") << QByteArray(" 0.1 1 123 Rx d A 1 2 3 4 5 6 7 8 9 A");
+    QTest::newRow("fewer bytes than DLC") << QByteArray(" 0.1 1 123 Rx d 3 01 02");
+    QTest::newRow("byte of three digits") << QByteArray(" 0.1 1 123 Rx d 1 100");
+    QTest::newRow("byte not hex") << QByteArray(" 0.1 1 123 Rx d 1 0G");
+    QTest::newRow("standard id above 7FF") << QByteArray(" 0.1 1 800 Rx d 0");
+    QTest::newRow("extended id above 1FFFFFFF") << QByteArray(" 0.1 1 20000000x Rx d 0");
+    QTest::newRow("id not hex") << QByteArray(" 0.1 1 12G Rx d 0");
+    QTest::newRow("id of nine digits") << QByteArray(" 0.1 1 000000123 Rx d 0");
+    QTest::newRow("channel not a number") << QByteArray(" 0.1 A 123 Rx d 0");
+    QTest::newRow("negative time") << QByteArray(" -0.1 1 123 Rx d 0");
+    QTest::newRow("time with exponent") << QByteArray(" 1e3 1 123 Rx d 0");
+    QTest::newRow("time with two points") << QByteArray(" 0.1.2 1 123 Rx d 0");
+    QTest::newRow("time of thirteen digits") << QByteArray(" 1000000000000 1 123 Rx d 0");
+    QTest::newRow("NUL in a word") << QByteArray(" 0.1 1 12") + '\0' + "3 Rx d 0";
+    QTest::newRow("bytes beyond ASCII") << QByteArray(" 0.1 1 123 Rx d 1 \xC2\xA0");
+    QTest::newRow("line too long") << " 0.1 1 123 Rx d 1 00 " + QByteArray(5000, 'A');
+}
+
+void tst_KvFileAscLog::skipsLinesItCannotRead()
+{
+    QFETCH(QByteArray, line);
+    const QByteArray content = " 1.0 1 1 Rx d 1 11\n" + line + "\n 2.0 1 2 Rx d 1 22\n";
+    KvFileAscLog reader;
+    QCOMPARE(peers::readAll(reader, write("bad.asc", content)),
+             (QStringList{"1 d 1 1100000000000000 @10000", "2 d 1 2200000000000000 @20000"}));
+}
+
+void tst_KvFileAscLog::endsOnAShrunkFile()
+{
+    QByteArray content = "base hex timestamps absolute\n";
+    for (int i = 0; i < 1000; ++i)
+        content += " 0.1 1 123 Rx d 1 00\n";
+    const QString path = write("shrinks.asc", content);
+    KvFileAscLog reader;
+    QVERIFY(reader.open(path));
+    QVERIFY(reader.prepare());
+    CanObj frame;
+    QVERIFY(reader.getFrame(frame));
+    QVERIFY(QFile::resize(path, 10));
+    int more = 0;
+    while (reader.getFrame(frame) && more < 2000)
+        ++more;
+    QVERIFY(more < 1000); // what was buffered may still come, then the read ends
+    CanData batch;
+    QVERIFY(!reader.getFrames(batch, 10)); // no batches from this form
+}
+
+QTEST_GUILESS_MAIN(tst_KvFileAscLog)
+#include "tst_kvfileasclog.moc"
