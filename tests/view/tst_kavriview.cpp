@@ -11,6 +11,7 @@
 #include "watchmodel.h"
 #include "watchpanel.h"
 
+#include "devcan.h"
 #include "kvbuffer.h"
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
@@ -104,6 +105,14 @@ private slots:
     void filterEditorApplies();
     void busLoad_data();
     void busLoad();
+    void deviceSessionSteps_data();
+    void deviceSessionSteps();
+    void sendPanelBuildsTask_data();
+    void sendPanelBuildsTask();
+    void watchMarksCarriedBytes();
+    void pauseMovesWithChannel();
+    void replayFileType_data();
+    void replayFileType();
 };
 
 void tst_KavriView::init()
@@ -404,6 +413,196 @@ void tst_KavriView::busLoad()
     QFETCH(int, bitRate);
     QFETCH(double, load);
     QCOMPARE(TrafficStatus::busLoad(bits, msecs, bitRate), load);
+}
+
+void tst_KavriView::deviceSessionSteps_data()
+{
+    QTest::addColumn<uint>("type");
+    QTest::addColumn<uint>("bitRate");
+    QTest::addColumn<int>("wire");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("two wired channels") << 4u << 500000u << 1 << true << true;
+    QTest::newRow("four-channel device, channels 0 and 3") << 14u << 1000000u << 3 << true << true;
+    QTest::newRow("one-channel device cannot start a wired second channel")
+        << 3u << 500000u << 1 << true << false;
+    QTest::newRow("unsupported bit rate") << 4u << 123456u << 1 << false << false;
+}
+
+void tst_KavriView::deviceSessionSteps()
+{
+    QFETCH(uint, type);
+    QFETCH(uint, bitRate);
+    QFETCH(int, wire);
+    QFETCH(bool, opens);
+    QFETCH(bool, starts);
+
+    DeviceSession session;
+    QVERIFY(!session.start()); // nothing open yet
+    DeviceConfig config;
+    config.type = type;
+    config.bitRate = bitRate;
+    config.wire = wire;
+    QCOMPARE(session.open(config), opens);
+    QCOMPARE(session.state(), opens ? DeviceSession::Opened : DeviceSession::Closed);
+    if (!opens) {
+        QVERIFY(!session.errorString().isEmpty());
+        return;
+    }
+    QCOMPARE(session.start(), starts);
+    if (!starts) {
+        QCOMPARE(session.state(), DeviceSession::Opened);
+        session.close();
+        QCOMPARE(session.state(), DeviceSession::Closed);
+        return;
+    }
+    QCOMPARE(session.channels(), (QVector<uint>{0, uint(wire)}));
+    QVERIFY(session.writer(0) && session.writer(uint(wire)));
+    QVERIFY(!session.writer(2 == uint(wire) ? 1 : 2));
+    QCOMPARE(DevCan::instance().maxBaudrate(0), int(bitRate));
+    session.stop();
+    QCOMPARE(session.state(), DeviceSession::Opened);
+    QVERIFY(!DevCan::instance().isStarted(0));
+    // A stopped session starts again: its channels are initialised afresh.
+    QVERIFY2(session.start(), qPrintable(session.errorString()));
+    QVERIFY(DevCan::instance().isStarted(uint(wire)));
+    session.close();
+    QCOMPARE(session.state(), DeviceSession::Closed);
+    QVERIFY(!session.writer(0));
+}
+
+void tst_KavriView::sendPanelBuildsTask_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QString>("data");
+    QTest::addColumn<bool>("extended");
+    QTest::addColumn<bool>("remote");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<uint>("frameId");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("standard, bytes with blanks")
+        << "123"
+        << "11 22 33" << false << false << true << 0x123u << QByteArray("\x11\x22\x33");
+    QTest::newRow("extended, packed bytes")
+        << "1ABCDEF0"
+        << "0102" << true << false << true << 0x1ABCDEF0u << QByteArray("\x01\x02");
+    QTest::newRow("remote frame without data")
+        << "7DF"
+        << "" << false << true << true << 0x7DFu << QByteArray();
+    QTest::newRow("standard ID above 7FF") << "800"
+                                           << "" << false << false << false << 0u << QByteArray();
+    QTest::newRow("extended ID above 1FFFFFFF")
+        << "20000000"
+        << "" << true << false << false << 0u << QByteArray();
+    QTest::newRow("ID not hexadecimal") << "12G"
+                                        << "" << false << false << false << 0u << QByteArray();
+    QTest::newRow("half a byte") << "123"
+                                 << "1 2 3" << false << false << false << 0u << QByteArray();
+    QTest::newRow("nine bytes") << "123"
+                                << "11 22 33 44 55 66 77 88 99" << false << false << false << 0u
+                                << QByteArray();
+}
+
+void tst_KavriView::sendPanelBuildsTask()
+{
+    QFETCH(QString, id);
+    QFETCH(QString, data);
+    QFETCH(bool, extended);
+    QFETCH(bool, remote);
+    QFETCH(bool, valid);
+    QFETCH(uint, frameId);
+    QFETCH(QByteArray, bytes);
+
+    SendPanel panel;
+    panel.setFrame(id, data, extended, remote);
+    panel.setRepeat(7, 15, 3, true, 2);
+    taskObj task;
+    QString error;
+    QCOMPARE(panel.task(task, error), valid);
+    QCOMPARE(error.isEmpty(), valid);
+    if (!valid)
+        return;
+    QCOMPARE(task.size(), 1);
+    QCOMPARE(task.at(0).size(), 1);
+    const CanObj frame = task.at(0).at(0);
+    QCOMPARE(frame.ID, frameId);
+    QCOMPARE(frame.ExternFlag, quint8(extended));
+    QCOMPARE(frame.RemoteFlag, quint8(remote));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(frame.Data), frame.DataLen), bytes);
+    QCOMPARE(task.frames, 7);
+    QCOMPARE(task.interval, 15);
+    QCOMPARE(task.times, 3);
+    QCOMPARE(task.idIncrease, 1);
+    QCOMPARE(task.dataIncrease, 2);
+}
+
+// Bytes past a frame's length are compared by the library too; the view marks only the carried
+// ones.
+void tst_KavriView::watchMarksCarriedBytes()
+{
+    KvGlobalSet &settings = KvGlobalSet::instance();
+    if (!settings.isWatch())
+        settings.onWatch();
+    KvBuffer &buffer = KvBuffer::instance(3);
+    VCI_CAN_OBJ first = standardFrame(0x55, 0x01);
+    first.Data[1] = 0x02;
+    VCI_CAN_OBJ second = first;
+    second.Data[1] = 0x03;
+    second.Data[5] = 0x09; // beyond DataLen 2
+    buffer.addFrame(&first, 1, false);
+    buffer.addFrame(&second, 1, false);
+
+    WatchModel model;
+    model.setChannel(3);
+    QCOMPARE(model.rowCount(), 1);
+    QVERIFY(buffer.getWatchFrame(0).changed.testBit(5));
+    QCOMPARE(model.index(0, WatchModel::Byte0 + 1).data().toString(), QStringLiteral("03"));
+    QVERIFY(model.index(0, WatchModel::Byte0 + 1).data(Qt::BackgroundRole).isValid());
+    QVERIFY(model.index(0, WatchModel::Byte0 + 1).data(Qt::ForegroundRole).isValid());
+    QVERIFY(!model.index(0, WatchModel::Byte0).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!model.index(0, WatchModel::Byte0 + 5).data(Qt::BackgroundRole).isValid());
+
+    VCI_CAN_OBJ other = standardFrame(0x66, 0x01);
+    buffer.addFrame(&other, 1, false);
+    model.refresh();
+    QCOMPARE(model.rowCount(), 2);
+    QCOMPARE(model.index(1, WatchModel::Id).data().toString(), QStringLiteral("00000066 "));
+    buffer.clearW();
+    model.refresh();
+    QCOMPARE(model.rowCount(), 0);
+}
+
+// "Pause" is the view's state: it follows the view to another channel's buffer.
+void tst_KavriView::pauseMovesWithChannel()
+{
+    TracePanel panel;
+    QCOMPARE(panel.channel(), 0);
+    panel.pauseButton()->click();
+    QVERIFY(KvBuffer::instance(0).getLooking());
+    QSignalSpy changed(&panel, &TracePanel::channelChanged);
+    panel.setChannel(2);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(!KvBuffer::instance(0).getLooking());
+    QVERIFY(KvBuffer::instance(2).getLooking());
+    panel.pauseButton()->click();
+    QVERIFY(!KvBuffer::instance(2).getLooking());
+}
+
+void tst_KavriView::replayFileType_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("type");
+    QTest::newRow("ASC") << "/x/recording.asc" << 2;
+    QTest::newRow("CSV in capitals") << "RECORDING.CSV" << 1;
+    QTest::newRow("binary image") << "frames.bin" << 0;
+    QTest::newRow("no suffix") << "frames" << 0;
+}
+
+void tst_KavriView::replayFileType()
+{
+    QFETCH(QString, name);
+    QFETCH(int, type);
+    QCOMPARE(TransferPanel::fileTypeOf(name), type);
 }
 
 QTEST_MAIN(tst_KavriView)
