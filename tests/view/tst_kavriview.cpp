@@ -2,6 +2,7 @@
 #include "devicesession.h"
 #include "filtereditor.h"
 #include "mainwindow.h"
+#include "nameeditor.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
 #include "tracemodel.h"
@@ -113,6 +114,7 @@ private slots:
     void pauseMovesWithChannel();
     void replayFileType_data();
     void replayFileType();
+    void nameEditorApplies();
 };
 
 void tst_KavriView::init()
@@ -603,6 +605,29 @@ void tst_KavriView::replayFileType()
     QFETCH(QString, name);
     QFETCH(int, type);
     QCOMPARE(TransferPanel::fileTypeOf(name), type);
+}
+
+// "Apply" replaces the names with the table's rows; a bad row changes nothing.
+void tst_KavriView::nameEditorApplies()
+{
+    KvNameMapping &mapping = KvNameMapping::getSingleton();
+    mapping.clear();
+    mapping.add(0x10, QStringLiteral("Old"));
+    NameEditor editor;
+    QCOMPARE(editor.table()->rowCount(), 1);
+    editor.table()->setRowCount(0);
+    editor.addName(0x18FEF100, QStringLiteral("VehicleSpeed"));
+    editor.addName(0x7DF, QStringLiteral("DiagRequest"));
+    QVERIFY(editor.apply());
+    QCOMPARE(mapping.size(), 2);
+    QCOMPARE(mapping.find(0x18FEF100), QStringLiteral("VehicleSpeed"));
+    QVERIFY(mapping.find(0x10).isEmpty());
+
+    editor.addName(0, QStringLiteral("Broken"));
+    editor.table()->item(2, 0)->setText(QStringLiteral("xyz"));
+    QVERIFY(!editor.apply());
+    QCOMPARE(mapping.size(), 2);
+    QCOMPARE(mapping.find(0x7DF), QStringLiteral("DiagRequest"));
 }
 
 QTEST_MAIN(tst_KavriView)

@@ -5,6 +5,7 @@
 #include "devicesession.h"
 #include "filtereditor.h"
 #include "kvbuffer.h"
+#include "nameeditor.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
 #include "tracepanel.h"
@@ -21,8 +22,8 @@
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), device(new DeviceSession(this)), bar(new DeviceBar(device)),
       tracePanel(new TracePanel), watchPanel(new WatchPanel), sender(new SendPanel),
-      tasks(new TaskPanel), filter(new FilterEditor), transfers(new TransferPanel(device)),
-      status(new TrafficStatus(statusBar()))
+      tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
+      transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar()))
 {
     setWindowTitle(tr("Kavri View"));
 
@@ -30,6 +31,7 @@ MainWindow::MainWindow(QWidget *parent)
     pages->addTab(sender, tr("Send"));
     pages->addTab(tasks, tr("Tasks"));
     pages->addTab(filter, tr("Filter"));
+    pages->addTab(namesPage, tr("Names"));
     pages->addTab(transfers, tr("Replay && firmware"));
 
     auto *lower = new QSplitter(Qt::Horizontal);

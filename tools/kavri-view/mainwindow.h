@@ -7,6 +7,7 @@
 class DeviceBar;
 class DeviceSession;
 class FilterEditor;
+class NameEditor;
 class SendPanel;
 class TaskPanel;
 class TracePanel;
@@ -15,7 +16,7 @@ class TransferPanel;
 class WatchPanel;
 
 // The analyser window: the device bar on top, the trace in the middle, the watch list beside the
-// send, task, filter and transfer pages below, and the traffic figures in the status bar.
+// send, task, filter, name and transfer pages below, and the traffic figures in the status bar.
 //
 // The views follow the receive buffer's refresh cycle: every getRefreshCycle() milliseconds the
 // trace, the watch list and the status bar take up what the shown channel's buffer stored. The
@@ -37,6 +38,7 @@ public:
     SendPanel *sendPanel() const { return sender; }
     TaskPanel *taskPanel() const { return tasks; }
     FilterEditor *filterEditor() const { return filter; }
+    NameEditor *nameEditor() const { return namesPage; }
     TransferPanel *transferPanel() const { return transfers; }
     TrafficStatus *traffic() const { return status; }
 
@@ -52,6 +54,7 @@ private:
     SendPanel *sender;
     TaskPanel *tasks;
     FilterEditor *filter;
+    NameEditor *namesPage;
     TransferPanel *transfers;
     TrafficStatus *status;
     QTimer timer;
