@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine (as root): installs what is missing, builds, and
-# then runs the demo on the simulated adapter (`demo`) or passes every test (`test`).
+# then runs the demo on the simulated adapter (`demo`), passes every test (`test`) or opens the
+# analyser window (`view`, needs a display).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,11 +27,14 @@ case "$mode" in
 demo)
     "$build/bin/kvcan" demo "${@:2}"
     ;;
+view)
+    "$build/bin/kavri-view" "${@:2}"
+    ;;
 test)
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
     ;;
 *)
-    echo "usage: $0 demo|test" >&2
+    echo "usage: $0 demo|test|view" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,69 @@
+#ifndef TRACEMODEL_H
+#define TRACEMODEL_H
+
+#include <QtCore/QAbstractTableModel>
+#include <QtCore/QCache>
+
+class CanObjStr;
+
+// The trace of one channel as a table: the thirteen display columns of the channel's receive
+// buffer plus the identifier's name.
+//
+// The buffer may hold tens of thousands of records while frames arrive at full bus load, so the
+// model never copies the list: refresh() reads only count() and announces the new rows, and a
+// row is turned into texts (getFrame) only when the view asks for it, which it does for the rows
+// on screen. Converted rows are kept until the next refresh, since the view asks for one row
+// once per column and role.
+class TraceModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    enum Column {
+        Index,
+        Id,
+        Name,
+        Spare1,
+        TimeStamp,
+        SystemTime,
+        Spare2,
+        Spare3,
+        FrameType,
+        FrameFormat,
+        DataLen,
+        Data,
+        Spare4,
+        Direction,
+        ColumnCount
+    };
+
+    explicit TraceModel(QObject *parent = nullptr);
+    ~TraceModel() override;
+
+    // Shows another channel's buffer; the rows are read afresh.
+    void setChannel(int channel);
+    int channel() const { return ch; }
+    // Takes up what the buffer stored since the last refresh.
+    void refresh();
+    // Records converted to texts since the model was made; tells how much work the view caused.
+    int conversions() const { return converted; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // The text of one column of a record, the name looked up from its identifier.
+    static QString columnText(const CanObjStr &record, int column);
+
+private:
+    const CanObjStr &record(int row) const;
+
+    int ch = 0;
+    int rows = 0;
+    int lastTotal = 0;
+    mutable QCache<int, CanObjStr> cache;
+    mutable int converted = 0;
+};
+
+#endif // TRACEMODEL_H

@@ -1,0 +1,75 @@
+#ifndef TRANSFERPANEL_H
+#define TRANSFERPANEL_H
+
+#include "taskobj.h"
+
+#include <QtWidgets/QWidget>
+
+#include <functional>
+#include <memory>
+
+class DeviceSession;
+class KvSendFileThread;
+class KvSendFirmwareThread;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+
+// File transfers on the working channel, each with a progress bar: replaying a recording
+// (binary, CSV or ASC, chosen by the file's suffix) and downloading a firmware image. The replay
+// sends straight to the adapter; the download goes through the channel's transmit pipe, so its
+// end is the transmit thread's tailSignal after the finish command.
+//
+// The replay reports progress per frame as the reader's position in the file, so lines after the
+// last frame (an ASC file's closing lines) keep it below 100 %; a replay that ends by itself,
+// neither stopped nor refused, has read everything the reader could and shows 100 %.
+class TransferPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TransferPanel(DeviceSession *session, QWidget *parent = nullptr);
+    ~TransferPanel() override;
+
+    void setChannel(int channel);
+    // Supplies the frame a binary recording is replayed under (its ID and flags); without it, an
+    // all-zero standard frame.
+    void setStartFrameSource(std::function<bool(taskObj &)> source);
+
+    // ".asc" -> 2, ".csv" -> 1, anything else -> 0 (binary), the replay thread's file types.
+    static int fileTypeOf(const QString &fileName);
+
+    bool startReplay(const QString &fileName);
+    void stopReplay();
+    bool isReplaying() const;
+    bool startDownload(const QString &fileName);
+    void stopDownload();
+    bool isDownloading() const;
+
+    QProgressBar *replayBar() const { return replayProgress; }
+    QProgressBar *downloadBar() const { return downloadProgress; }
+
+signals:
+    void replayFinished();
+    void downloadFinished();
+
+private:
+    bool channelStarted();
+
+    DeviceSession *session;
+    int ch = 0;
+    std::function<bool(taskObj &)> startFrame;
+    QLineEdit *replayFile;
+    QLineEdit *imageFile;
+    QProgressBar *replayProgress;
+    QProgressBar *downloadProgress;
+    QLabel *status;
+    std::unique_ptr<KvSendFileThread> replay;
+    std::unique_ptr<KvSendFirmwareThread> download;
+    bool replayBegan = false;
+    bool replayStopped = false;
+    bool replayRefused = false;
+    bool downloadSent = true;
+    QMetaObject::Connection tailConnection;
+};
+
+#endif // TRANSFERPANEL_H
