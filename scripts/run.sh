@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 mode=${1:-test}
 build=${KAVRI_BUILD_DIR:-build}
 
-packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools)
+packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
+    libqt5serialbus5-dev libqt5serialbus5-plugins)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
