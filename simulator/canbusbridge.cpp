@@ -344,13 +344,20 @@ uint32_t BridgedDevice::startCAN(uint32_t ch)
     const auto c = channel(ch);
     if (!c)
         return 0;
-    uint32_t rate;
+    bool lost;
     {
         std::lock_guard<std::mutex> lock(c->mutex);
         if (!c->initialised)
             return 0;
-        if (c->started)
+        if (c->started && c->connected)
             return 1;
+        lost = c->started;
+    }
+    if (lost) // a channel that lost its bus starts afresh on a new device
+        disconnect(c);
+    uint32_t rate;
+    {
+        std::lock_guard<std::mutex> lock(c->mutex);
         c->connected = false;
         c->connectFailed = false;
         rate = c->bitRate;

@@ -350,6 +350,14 @@ void tst_CanBusBridge::lostPeerGivesARecord()
     VCI_CAN_STATUS status{};
     QCOMPARE(VCI_ReadCANStatus(Type, Index, 0, &status), 1u);
     QCOMPARE(status.regMode, quint8(1));
+
+    // Starting again connects afresh.
+    QCOMPARE(VCI_StartCAN(Type, Index, 0), 1u);
+    QTRY_VERIFY(server.hasPendingConnections());
+    link.reset(server.nextPendingConnection());
+    QTRY_VERIFY(link->canReadLine());
+    QCOMPARE(link->readLine().trimmed(), QByteArray("connect:can0"));
+    QCOMPARE(VCI_Transmit(Type, Index, 0, &f, 1), 1u);
     QCOMPARE(VCI_ResetCAN(Type, Index, 0), 1u);
     QCOMPARE(VCI_CloseDevice(Type, Index), 1u);
 }
