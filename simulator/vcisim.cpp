@@ -2,6 +2,10 @@
 // devices and channels, plus the VSIM_* control interface that tests and tools use to play the
 // other nodes on the bus and to inject faults.
 //
+// A device that the user maps to Qt CAN bus interfaces (see busmapping_p.h) is served by the
+// bridge instead: every entry point asks the bridge first and simulates only the devices it does
+// not hold. The control interface sees simulated devices only.
+//
 // Locking, in the order locks may nest (never two of one level at once):
 //   1. the registry lock: finds the current world and a device in it, held for a map look-up;
 //   2. Device::mutex: device and controller state, forced results;
@@ -12,6 +16,8 @@
 // while holding a lock.
 
 #include "vci_sim.h"
+
+#include "canbusbridge_p.h"
 
 #include <algorithm>
 #include <array>
@@ -332,6 +338,8 @@ extern "C" {
 
 uint32_t VCI_OpenDevice(uint32_t devType, uint32_t devIndex, uint32_t)
 {
+    if (const std::optional<uint32_t> bridged = CanBusBridge::openDevice(devType, devIndex))
+        return *bridged;
     Entry e = enter(OpenDevice, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -347,6 +355,8 @@ uint32_t VCI_OpenDevice(uint32_t devType, uint32_t devIndex, uint32_t)
 // logged frames stay until VSIM_Reset.
 uint32_t VCI_CloseDevice(uint32_t devType, uint32_t devIndex)
 {
+    if (const std::optional<uint32_t> bridged = CanBusBridge::closeDevice(devType, devIndex))
+        return *bridged;
     Entry e = enter(CloseDevice, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -359,6 +369,8 @@ uint32_t VCI_CloseDevice(uint32_t devType, uint32_t devIndex)
 
 uint32_t VCI_InitCAN(uint32_t devType, uint32_t devIndex, uint32_t channel, PVCI_INIT_CONFIG config)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->initCAN(channel, config);
     Entry e = enter(InitCAN, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -374,6 +386,8 @@ uint32_t VCI_InitCAN(uint32_t devType, uint32_t devIndex, uint32_t channel, PVCI
 
 uint32_t VCI_ReadBoardInfo(uint32_t devType, uint32_t devIndex, PVCI_BOARD_INFO info)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->readBoardInfo(info);
     Entry e = enter(ReadBoardInfo, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -393,6 +407,8 @@ uint32_t VCI_ReadBoardInfo(uint32_t devType, uint32_t devIndex, PVCI_BOARD_INFO 
 
 uint32_t VCI_ReadErrInfo(uint32_t devType, uint32_t devIndex, uint32_t channel, PVCI_ERR_INFO info)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->readErrInfo(channel, info);
     Entry e = enter(ReadErrInfo, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -416,6 +432,8 @@ uint32_t VCI_ReadErrInfo(uint32_t devType, uint32_t devIndex, uint32_t channel, 
 uint32_t VCI_ReadCANStatus(uint32_t devType, uint32_t devIndex, uint32_t channel,
                            PVCI_CAN_STATUS status)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->readCANStatus(channel, status);
     Entry e = enter(ReadCANStatus, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -432,6 +450,8 @@ uint32_t VCI_ReadCANStatus(uint32_t devType, uint32_t devIndex, uint32_t channel
 uint32_t VCI_GetReference(uint32_t devType, uint32_t devIndex, uint32_t channel, uint32_t refType,
                           void *data)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->getReference(channel, refType, data);
     Entry e = enter(GetReference, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -448,6 +468,8 @@ uint32_t VCI_GetReference(uint32_t devType, uint32_t devIndex, uint32_t channel,
 uint32_t VCI_SetReference(uint32_t devType, uint32_t devIndex, uint32_t channel, uint32_t refType,
                           void *data)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->setReference(channel, refType, data);
     Entry e = enter(SetReference, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -463,6 +485,8 @@ uint32_t VCI_SetReference(uint32_t devType, uint32_t devIndex, uint32_t channel,
 
 uint32_t VCI_GetReceiveNum(uint32_t devType, uint32_t devIndex, uint32_t channel)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->getReceiveNum(channel);
     Entry e = enter(GetReceiveNum, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -475,6 +499,8 @@ uint32_t VCI_GetReceiveNum(uint32_t devType, uint32_t devIndex, uint32_t channel
 
 uint32_t VCI_ClearBuffer(uint32_t devType, uint32_t devIndex, uint32_t channel)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->clearBuffer(channel);
     Entry e = enter(ClearBuffer, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -488,6 +514,8 @@ uint32_t VCI_ClearBuffer(uint32_t devType, uint32_t devIndex, uint32_t channel)
 
 uint32_t VCI_StartCAN(uint32_t devType, uint32_t devIndex, uint32_t channel)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->startCAN(channel);
     Entry e = enter(StartCAN, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -501,6 +529,8 @@ uint32_t VCI_StartCAN(uint32_t devType, uint32_t devIndex, uint32_t channel)
 
 uint32_t VCI_ResetCAN(uint32_t devType, uint32_t devIndex, uint32_t channel)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->resetCAN(channel);
     Entry e = enter(ResetCAN, devType, devIndex);
     if (e.forced)
         return *e.forced;
@@ -521,6 +551,8 @@ uint32_t VCI_ResetCAN(uint32_t devType, uint32_t devIndex, uint32_t channel)
 uint32_t VCI_Transmit(uint32_t devType, uint32_t devIndex, uint32_t channel, PVCI_CAN_OBJ frames,
                       uint32_t count)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->transmit(channel, frames, count);
     Entry e = enter(Transmit, devType, devIndex);
     Channel *c = e.dev().channel(channel);
     if (!c)
@@ -541,6 +573,8 @@ uint32_t VCI_Transmit(uint32_t devType, uint32_t devIndex, uint32_t channel, PVC
 uint32_t VCI_Receive(uint32_t devType, uint32_t devIndex, uint32_t channel, PVCI_CAN_OBJ frames,
                      uint32_t capacity, int32_t)
 {
+    if (const std::shared_ptr<BridgedDevice> bridged = CanBusBridge::find(devType, devIndex))
+        return bridged->receive(channel, frames, capacity);
     Entry e = enter(Receive, devType, devIndex);
     if (e.forced)
         return *e.forced;

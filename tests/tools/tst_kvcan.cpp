@@ -1,5 +1,6 @@
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
+#include <QtNetwork/QTcpSocket>
 #include <QtTest/QtTest>
 
 // Runs the command-line tool as a user would and checks exit codes and the key lines it prints.
@@ -10,6 +11,7 @@ private slots:
     void demoPassesItsChecks();
     void sendArrivesOnTheWiredChannel();
     void monitorShowsFramesSentOnTheWire();
+    void monitorShowsFramesFromAnotherProcessOnABridgedBus();
     void replayEachFormat_data();
     void replayEachFormat();
     void flashVerifiesTheDigest();
@@ -109,6 +111,34 @@ void tst_Kvcan::monitorShowsFramesSentOnTheWire()
     QVERIFY(r.out.contains(QRegularExpression("00000123 .*1  03\\*"))); // changed byte marked
 }
 
+// Qt's virtual CAN bus: the monitor starts the bus server, a second kvcan sends on it.
+void tst_Kvcan::monitorShowsFramesFromAnotherProcessOnABridgedBus()
+{
+    QProcess monitor;
+    monitor.start(QStringLiteral(KVCAN_PATH),
+                  {"monitor", "--bus", "virtualcan:can0", "--seconds", "4"});
+    QVERIFY(monitor.waitForStarted());
+    const auto busListening = [] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, 35468);
+        return probe.waitForConnected(200);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(busListening(), 10000);
+    const Result sender =
+        run({"send", "--bus", "virtualcan:can0", "123#1122", "18FEF100#0102030405060708", "7DF#R"});
+    QVERIFY2(sender.code == 0, qPrintable(sender.out + sender.err));
+    QVERIFY(sender.out.contains("sent 3 frames on channel 0"));
+    QVERIFY(monitor.waitForFinished(30000));
+    const QString out = QString::fromLocal8Bit(monitor.readAllStandardOutput());
+    QVERIFY2(monitor.exitCode() == 0, qPrintable(out + monitor.readAllStandardError()));
+    QVERIFY2(out.contains(QRegularExpression("ch0 Rx .*00000123 .*Data +Standard 2 11 22")),
+             qPrintable(out));
+    QVERIFY(
+        out.contains(QRegularExpression("ch0 Rx .*18FEF100 .*Extend +8 01 02 03 04 05 06 07 08")));
+    QVERIFY(out.contains(QRegularExpression("ch0 Rx .*000007DF .*Remote Standard 0")));
+    QVERIFY(out.contains("3 frames shown, 3 received"));
+}
+
 void tst_Kvcan::replayEachFormat_data()
 {
     QTest::addColumn<QString>("file");
@@ -196,6 +226,12 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
         << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"}
         << "cannot start channel";
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
+    QTest::newRow("missing bus plugin") << QStringList{"send", "--bus", "nosuchplugin:can0", "1#"}
+                                        << "on nosuchplugin:can0 (error 0x0800)";
+    QTest::newRow("bus without interface")
+        << QStringList{"send", "--bus", "socketcan", "1#"} << "bad --bus";
+    QTest::newRow("bus with wire")
+        << QStringList{"send", "--bus", "virtualcan:can0", "--wire", "1", "1#"} << "--wire";
 }
 
 void tst_Kvcan::errorsGiveOneLineAndNonZeroExit()

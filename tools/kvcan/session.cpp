@@ -58,6 +58,10 @@ void addDeviceOptions(QCommandLineParser &parser)
     parser.addOption({"wire",
                       "Also start this channel and wire it to --channel on the simulated bus.",
                       "channel"});
+    parser.addOption({"bus",
+                      "Bridge --channel to a Qt CAN bus interface instead of simulating it, e.g. "
+                      "socketcan:can0 or virtualcan:can0.",
+                      "plugin:interface"});
 }
 
 bool parseBitRate(const QString &text, uint &bitRate)
@@ -115,6 +119,27 @@ bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options,
         }
         options.wire = int(wire);
     }
+    if (parser.isSet("bus")) {
+        const QString bus = parser.value("bus").trimmed();
+        const int colon = bus.indexOf(':');
+        if (colon <= 0 || colon == bus.size() - 1) {
+            error = QStringLiteral("bad --bus '%1': expected plugin:interface such as "
+                                   "socketcan:can0")
+                        .arg(bus);
+            return false;
+        }
+        if (options.wire >= 0) {
+            error = QStringLiteral("--wire wires simulated channels; it cannot be used with --bus");
+            return false;
+        }
+        options.bus = bus;
+        qputenv("KAVRI_CANBUS", QStringLiteral("%1:%2:%3=%4")
+                                    .arg(options.type)
+                                    .arg(options.index)
+                                    .arg(options.channel)
+                                    .arg(bus)
+                                    .toLocal8Bit());
+    }
     return true;
 }
 
@@ -159,9 +184,17 @@ bool openChannels(const DeviceOptions &options, const QVector<uint> &channels)
         return false;
     }
     if (dev.openDevice(options.type, options.index, 0) != 1) {
-        fail(QStringLiteral("cannot open device type %1 index %2")
+        // The device manager keeps no device that failed to open: ask the adapter directly.
+        VCI_ERR_INFO info{};
+        const bool why = !options.bus.isEmpty() &&
+                         VCI_ReadErrInfo(options.type, options.index, options.channel, &info) == 1;
+        fail(QStringLiteral("cannot open device type %1 index %2%3")
                  .arg(options.type)
-                 .arg(options.index));
+                 .arg(options.index)
+                 .arg(why ? QStringLiteral(" on %1 (error 0x%2)")
+                                .arg(options.bus)
+                                .arg(info.ErrCode, 4, 16, QLatin1Char('0'))
+                          : QString()));
         return false;
     }
     VCI_INIT_CONFIG config{};

@@ -23,11 +23,13 @@ struct DeviceOptions
     uint channel = 0;
     uint bitRate = 500000;
     int wire = -1; // a second channel of the same device, wired to `channel` on the simulated bus
+    QString bus;   // "plugin:interface": `channel` is bridged to that Qt CAN bus interface
 };
 
-// Adds --device-type, --device-index, --channel, --bitrate and --wire to a parser.
+// Adds --device-type, --device-index, --channel, --bitrate, --wire and --bus to a parser.
 void addDeviceOptions(QCommandLineParser &parser);
-// Reads them back; false with `error` set when one is malformed.
+// Reads them back; false with `error` set when one is malformed. --bus maps the chosen channel
+// for the adapter library (through KAVRI_CANBUS, replacing any mapping there).
 bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error);
 
 // The bus-timing bytes of a common bit rate ("500k", "1M", "125000"); false for a rate the
