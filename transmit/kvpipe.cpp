@@ -32,11 +32,14 @@ CanData KvPipe::pop()
 
 bool KvPipe::tryPop(CanData &data)
 {
-    std::lock_guard<std::mutex> locker(lock);
-    if (queue.isEmpty())
-        return false;
-    data = queue.dequeue();
-    queued.store(queue.size(), std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        if (queue.isEmpty())
+            return false;
+        data = queue.dequeue();
+        queued.store(queue.size(), std::memory_order_relaxed);
+    }
+    taken.notify_all();
     return true;
 }
 
@@ -47,6 +50,15 @@ bool KvPipe::waitForData(int msecs)
         pushed.wait_for(locker, std::chrono::milliseconds(msecs),
                         [this] { return !queue.isEmpty(); });
     return !queue.isEmpty();
+}
+
+bool KvPipe::waitForRoom(int maxQueued, int msecs)
+{
+    std::unique_lock<std::mutex> locker(lock);
+    if (msecs > 0)
+        taken.wait_for(locker, std::chrono::milliseconds(msecs),
+                       [this, maxQueued] { return queue.size() <= maxQueued; });
+    return queue.size() <= maxQueued;
 }
 
 int KvPipe::count() const
@@ -61,7 +73,10 @@ bool KvPipe::isEmpty() const
 
 void KvPipe::clear()
 {
-    std::lock_guard<std::mutex> locker(lock);
-    queue.clear();
-    queued.store(0, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        queue.clear();
+        queued.store(0, std::memory_order_relaxed);
+    }
+    taken.notify_all();
 }
