@@ -59,15 +59,19 @@ void CanWriteThread::run()
         // An empty queue holds no frame to send or to take a tail mark from: no signals.
         if (data.isEmpty())
             continue;
-        while (!data.isEmpty()) {
+        // The frames are read in place: the queue is ours and goes as a whole afterwards, and
+        // taking each frame out would build and destroy a copy of it (a QObject) per frame.
+        const int total = data.size();
+        int next = 0;
+        while (next < total) {
             int n = 0;
             for (;;) {
                 if (!running)
                     return;
-                const CanObj frame = data.pop();
+                const CanObj &frame = data.at(next++);
                 batch[n++] = frame.toTransmit();
                 tailPending = frame.TailFlag != 0;
-                if (n == MaxBatch || frame.BatchEndFlag || data.isEmpty())
+                if (n == MaxBatch || frame.BatchEndFlag || next == total)
                     break;
             }
             emit sendSignal(static_cast<unsigned long>(n));
