@@ -194,14 +194,14 @@ double busLimitSeconds()
     return bench::smoke() ? 1.0 : 5.0;
 }
 
-// Runs `step(frames)` every millisecond with the frames due by then for each channel at 9,000
+// Runs `step(frames)` every `intervalMs` with the frames due by then for each channel at 9,000
 // frames a second, for `seconds`. Returns the feeder's own processor time.
-template <typename Step> double paceAtBusLimit(double seconds, Step step)
+template <typename Step> double paceAtBusLimit(double seconds, int intervalMs, Step step)
 {
     const double cpu0 = bench::threadCpuSeconds();
     const auto start = Clock::now();
     long long fed = 0;
-    for (auto tick = start;; tick += std::chrono::milliseconds(1)) {
+    for (auto tick = start;; tick += std::chrono::milliseconds(intervalMs)) {
         std::this_thread::sleep_until(tick);
         const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if (elapsed >= seconds)
@@ -236,7 +236,7 @@ void BM_BusLimitReceive(benchmark::State &state)
         const double cpu0 = bench::processCpuSeconds(), main0 = bench::threadCpuSeconds();
         const double wall0 = bench::wallSeconds();
         std::thread feeder([&] {
-            feederCpu = paceAtBusLimit(busLimitSeconds(), [&](int n) {
+            feederCpu = paceAtBusLimit(busLimitSeconds(), 1, [&](int n) {
                 for (int c = 0; c < bench::Channels; ++c)
                     VSIM_Inject(bench::DeviceType, bench::DeviceIndex, quint32(c), frames.data(),
                                 quint32(qMin(n, int(frames.size()))));
@@ -264,8 +264,9 @@ void BM_BusLimitReceive(benchmark::State &state)
 }
 BENCHMARK(BM_BusLimitReceive)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
 
-// 36,000 frames a second pushed by the application into four pipes (a small queue per channel
-// every millisecond) and sent by four transmit threads.
+// 36,000 frames a second pushed by the application into four pipes and sent by four transmit
+// threads. The argument is the time between two pushes into one pipe: 1 ms (queues of 9 frames)
+// or 10 ms (queues of 90 frames).
 void BM_BusLimitTransmit(benchmark::State &state)
 {
     if (!bench::openFourChannels()) {
@@ -284,7 +285,7 @@ void BM_BusLimitTransmit(benchmark::State &state)
         const double wall0 = bench::wallSeconds();
         std::thread producer([&] {
             quint32 n = 0;
-            producerCpu = paceAtBusLimit(busLimitSeconds(), [&](int due) {
+            producerCpu = paceAtBusLimit(busLimitSeconds(), int(state.range(0)), [&](int due) {
                 for (int c = 0; c < bench::Channels; ++c)
                     KvPipe::instance(c).push(queueOf(n, due));
                 n += quint32(due);
@@ -309,7 +310,12 @@ void BM_BusLimitTransmit(benchmark::State &state)
         state.SetItemsProcessed(pushed);
     }
 }
-BENCHMARK(BM_BusLimitTransmit)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BusLimitTransmit)
+    ->Arg(1)
+    ->Arg(10)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // Four started channels, each with its receive and transmit thread, and no traffic.
 void BM_IdleFourChannels(benchmark::State &state)

@@ -48,7 +48,7 @@ private:
             return false;
         file.write("date Sat Dec 5 20:00:00.000 2026\n"
                    "base hex  timestamps absolute\n"
-                   "Begin Triggerblock Sat Dec 5 20:00:00.000 2026\n");
+                   "no internal events logged\n");
         QByteArray line;
         for (int i = 0; i < frameCount(); ++i) {
             const bool extended = i % 3 == 0;
