@@ -9,9 +9,10 @@
 
 namespace {
 
-// How long an idle pass sleeps on the pipe: short enough that stop() and queued events are
-// served promptly, long enough that four idle threads cost next to nothing.
-constexpr int IdleWaitMs = 20;
+// How long an idle pass sleeps on the pipe: a push ends the sleep at once and waitForFinish()
+// wakes it too, so this bounds only how late queued events are served; long enough that four
+// idle threads cost next to nothing.
+constexpr int IdleWaitMs = 100;
 constexpr int MaxBatch = 100;
 
 } // namespace
@@ -27,6 +28,12 @@ CanWriteThread::CanWriteThread(unsigned long channel) : CanThread(channel)
 CanWriteThread::~CanWriteThread()
 {
     stopAndWait();
+}
+
+void CanWriteThread::waitForFinish()
+{
+    KvPipe::instance(static_cast<int>(channel)).wakeConsumer();
+    CanThread::waitForFinish();
 }
 
 void CanWriteThread::setHideSendFrame(bool hide)

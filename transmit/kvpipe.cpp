@@ -48,8 +48,18 @@ bool KvPipe::waitForData(int msecs)
     std::unique_lock<std::mutex> locker(lock);
     if (msecs > 0)
         pushed.wait_for(locker, std::chrono::milliseconds(msecs),
-                        [this] { return !queue.isEmpty(); });
+                        [this] { return !queue.isEmpty() || wakeRequested; });
+    wakeRequested = false;
     return !queue.isEmpty();
+}
+
+void KvPipe::wakeConsumer()
+{
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        wakeRequested = true;
+    }
+    pushed.notify_all();
 }
 
 bool KvPipe::waitForRoom(int maxQueued, int msecs)

@@ -5,7 +5,8 @@
 #include <QtTest/QtTest>
 
 // A producer that throttles itself on the pipe's length (the firmware download) waits for room
-// and is woken by the consumer's pop or a clear, not by a timer of its own.
+// and is woken by the consumer's pop or a clear, not by a timer of its own. Likewise an idle
+// consumer waiting for data is woken by its owner when it is to stop.
 class tst_KvPipeRoom : public QObject
 {
     Q_OBJECT
@@ -16,6 +17,8 @@ private slots:
     void popWakesAWaitingProducer();
     void clearWakesAWaitingProducer();
     void waitTimesOutWhileThePipeStaysFull();
+    void wakeConsumerEndsAnIdleWait();
+    void wakeBeforeTheWaitIsNotLost();
 };
 
 namespace {
@@ -110,6 +113,36 @@ void tst_KvPipeRoom::waitTimesOutWhileThePipeStaysFull()
     QVERIFY(!pipe.waitForRoom(1, 100));
     QVERIFY(timer.elapsed() >= 90);
     QCOMPARE(pipe.count(), 2);
+}
+
+void tst_KvPipeRoom::wakeConsumerEndsAnIdleWait()
+{
+    KvPipe &pipe = KvPipe::instance(Channel);
+    QScopedPointer<QThread> owner(QThread::create([&pipe] {
+        QThread::msleep(50);
+        pipe.wakeConsumer();
+    }));
+    QElapsedTimer timer;
+    timer.start();
+    owner->start();
+    QVERIFY(!pipe.waitForData(LongWaitMs)); // woken without data
+    QVERIFY2(timer.elapsed() < LongWaitMs / 2, "the wake did not end the wait");
+    QVERIFY(owner->wait(5000));
+    // The wake is spent: the next wait runs its course.
+    timer.restart();
+    QVERIFY(!pipe.waitForData(100));
+    QVERIFY(timer.elapsed() >= 90);
+}
+
+void tst_KvPipeRoom::wakeBeforeTheWaitIsNotLost()
+{
+    // A stop that comes just before the consumer starts its wait must not be slept through.
+    KvPipe &pipe = KvPipe::instance(Channel);
+    pipe.wakeConsumer();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!pipe.waitForData(LongWaitMs));
+    QVERIFY(timer.elapsed() < LongWaitMs / 2);
 }
 
 QTEST_GUILESS_MAIN(tst_KvPipeRoom)
