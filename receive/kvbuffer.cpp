@@ -30,6 +30,50 @@ QString dataText(const VCI_CAN_OBJ &frame)
     return QString::fromLatin1(text, length);
 }
 
+// The display formats written out by hand: the display converts thousands of records a second,
+// and a printf-style formatter parses its format for every field. Each gives exactly what its
+// printf format gives, and falls back to that format for values outside the common range.
+
+// "%08X ":  0x123 -> "00000123 "
+QString idText(quint32 id)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    char text[9];
+    for (int i = 7; i >= 0; --i, id >>= 4)
+        text[i] = digits[id & 0x0F];
+    text[8] = ' ';
+    return QString::fromLatin1(text, 9);
+}
+
+// "0x%X":  0x1F40 -> "0x1F40", 0 -> "0x0"
+QString stampText(quint32 stamp)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    char text[10];
+    int at = 10;
+    do {
+        text[--at] = digits[stamp & 0x0F];
+        stamp >>= 4;
+    } while (stamp != 0);
+    text[--at] = 'x';
+    text[--at] = '0';
+    return QString::fromLatin1(text + at, 10 - at);
+}
+
+// "%02d:%02d:%02d:%03d":  9, 5, 3, 7 -> "09:05:03:007"
+QString timeText(int hour, int minute, int second, int msec)
+{
+    const auto twoDigits = [](int v) { return v >= 0 && v <= 99; };
+    if (!twoDigits(hour) || !twoDigits(minute) || !twoDigits(second) || msec < 0 || msec > 999)
+        return QString::asprintf("%02d:%02d:%02d:%03d", hour, minute, second, msec);
+    const char text[12] = {
+        char('0' + hour / 10),   char('0' + hour % 10),      ':',
+        char('0' + minute / 10), char('0' + minute % 10),    ':',
+        char('0' + second / 10), char('0' + second % 10),    ':',
+        char('0' + msec / 100),  char('0' + msec / 10 % 10), char('0' + msec % 10)};
+    return QString::fromLatin1(text, 12);
+}
+
 } // namespace
 
 KvBuffer &KvBuffer::instance(int channel)
@@ -106,32 +150,43 @@ int KvBuffer::addFrame(VCI_CAN_OBJ *frames, int count, bool send)
     if (count < 1 || !frames)
         return 0;
 
+    // The stored records of a call go into each list a chunk at a time, so that each list's lock
+    // is taken once per adapter read rather than once per frame: the receive thread then meets
+    // the application's reader and the save queue's drain far less often. The switches are read
+    // once per chunk; a change applies from the next one.
     KvGlobalSet &settings = KvGlobalSet::instance();
+    KvCanObj records[StoreChunk];
     int stored = 0;
-    for (int i = 0; i < count; ++i) {
-        const VCI_CAN_OBJ &frame = frames[i];
-        frameTotal.fetch_add(1, Relaxed);
-        bitTotal.fetch_add(getFramesBytes(&frames[i]), Relaxed);
+    for (int first = 0; first < count; first += StoreChunk) {
+        const int last = qMin(count, first + StoreChunk);
+        int kept = 0;
+        int ch = channel.load(Relaxed);
+        for (int i = first; i < last; ++i) {
+            const VCI_CAN_OBJ &frame = frames[i];
+            frameTotal.fetch_add(1, Relaxed);
+            bitTotal.fetch_add(getFramesBytes(&frames[i]), Relaxed);
 
-        const int ch = channel.load(Relaxed);
-        if (!storesFrame(frame, send, ch))
+            ch = channel.load(Relaxed);
+            if (!storesFrame(frame, send, ch))
+                continue;
+
+            const kavri::detail::TimeOfDay now = kavri::detail::localTimeOfDay();
+            KvCanObj &record = records[kept++];
+            record.send = send;
+            record.hour = now.hour;
+            record.minute = now.minute;
+            record.second = now.second;
+            record.msec = now.msec;
+            record.frame = frame;
+        }
+        if (kept == 0)
             continue;
-        ++stored;
-
-        const kavri::detail::TimeOfDay now = kavri::detail::localTimeOfDay();
-        KvCanObj record;
-        record.send = send;
-        record.hour = now.hour;
-        record.minute = now.minute;
-        record.second = now.second;
-        record.msec = now.msec;
-        record.frame = frame;
-
-        appendFrame(record);
+        stored += kept;
+        appendFrames(records, kept);
         if (settings.isWatch())
-            addWatchFrame(record);
+            mergeWatchFrames(records, kept);
         if (KvGlobalSet::isChannel(ch) && settings.channelSets[ch].rtSave.load(Relaxed))
-            addRtSaveFrame(record);
+            appendRtSaveFrames(records, kept);
     }
     return stored;
 }
@@ -144,12 +199,17 @@ bool KvBuffer::storesFrame(const VCI_CAN_OBJ &frame, bool send, int channel)
     return KvIdFilterMannger::instance(channel).isValid(frame.ID);
 }
 
-void KvBuffer::appendFrame(const KvCanObj &record)
+// Each appended record displaces at most one oldest record, so a list longer than a lowered
+// maximum keeps its length instead of shrinking at once.
+void KvBuffer::appendFrames(const KvCanObj *records, int n)
 {
     const std::lock_guard<std::mutex> locker(frameLock);
-    frameList.push_back(record);
-    if (frameList.size() > static_cast<size_t>(qMax(0, maxCount.load(Relaxed))))
-        frameList.pop_front();
+    const size_t maximum = static_cast<size_t>(qMax(0, maxCount.load(Relaxed)));
+    for (int i = 0; i < n; ++i) {
+        frameList.push_back(records[i]);
+        if (frameList.size() > maximum)
+            frameList.pop_front();
+    }
     frameCount.store(static_cast<int>(frameList.size()), Relaxed);
 }
 
@@ -168,11 +228,9 @@ CanObjStr KvBuffer::analyseData(const KvCanObj &record)
 {
     const VCI_CAN_OBJ &frame = record.frame;
     CanObjStr text;
-    text.id = QString::asprintf("%08X ", frame.ID);
-    text.timeStamp =
-        record.send ? QStringLiteral("NULL") : QString::asprintf("0x%X", frame.TimeStamp);
-    text.systemTime = QString::asprintf("%02d:%02d:%02d:%03d", record.hour, record.minute,
-                                        record.second, record.msec);
+    text.id = idText(frame.ID);
+    text.timeStamp = record.send ? QStringLiteral("NULL") : stampText(frame.TimeStamp);
+    text.systemTime = timeText(record.hour, record.minute, record.second, record.msec);
     text.frameType = frame.RemoteFlag == 1 ? QStringLiteral("Remote") : QStringLiteral("Data");
     text.frameFormat =
         frame.ExternFlag == 1 ? QStringLiteral("Extend") : QStringLiteral("Standard");
@@ -253,8 +311,20 @@ int KvBuffer::findWatchFrame(unsigned int id)
 
 void KvBuffer::addWatchFrame(KvCanObj &record)
 {
-    const quint32 id = record.frame.ID;
+    mergeWatchFrames(&record, 1);
+}
+
+void KvBuffer::mergeWatchFrames(const KvCanObj *records, int n)
+{
     const std::lock_guard<std::mutex> locker(watchLock);
+    for (int i = 0; i < n; ++i)
+        mergeWatchFrame(records[i]);
+    watchCount.store(static_cast<int>(watchList.size()), Relaxed);
+}
+
+void KvBuffer::mergeWatchFrame(const KvCanObj &record)
+{
+    const quint32 id = record.frame.ID;
     const auto it = watchIndex.constFind(id);
     if (it == watchIndex.cend()) {
         watchIndex.insert(id, watchFrontSeq + static_cast<qint64>(watchList.size()));
@@ -264,7 +334,6 @@ void KvBuffer::addWatchFrame(KvCanObj &record)
             watchList.pop_front();
             ++watchFrontSeq;
         }
-        watchCount.store(static_cast<int>(watchList.size()), Relaxed);
         return;
     }
 
@@ -308,8 +377,13 @@ void KvBuffer::clearW()
 
 void KvBuffer::addRtSaveFrame(KvCanObj &record)
 {
+    appendRtSaveFrames(&record, 1);
+}
+
+void KvBuffer::appendRtSaveFrames(const KvCanObj *records, int n)
+{
     const std::lock_guard<std::mutex> locker(rtSaveLock);
-    rtSaveList.push_back(record);
+    rtSaveList.insert(rtSaveList.end(), records, records + n);
     rtSaveCount.store(static_cast<int>(rtSaveList.size()), Relaxed);
 }
 

@@ -154,8 +154,14 @@ protected:
 private:
     Q_DISABLE_COPY(KvBuffer)
 
+    // Records stored by one addFrame() call enter the lists this many at a time.
+    static constexpr int StoreChunk = 64;
+
     bool storesFrame(const VCI_CAN_OBJ &frame, bool send, int channel);
-    void appendFrame(const KvCanObj &record);
+    void appendFrames(const KvCanObj *records, int n);
+    void mergeWatchFrames(const KvCanObj *records, int n);
+    void mergeWatchFrame(const KvCanObj &record); // caller holds watchLock
+    void appendRtSaveFrames(const KvCanObj *records, int n);
     void emptyLists();
     static VCI_CAN_OBJ carriedFields(const VCI_CAN_OBJ &frame);
 

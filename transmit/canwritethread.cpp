@@ -9,9 +9,10 @@
 
 namespace {
 
-// How long an idle pass sleeps on the pipe: short enough that stop() and queued events are
-// served promptly, long enough that four idle threads cost next to nothing.
-constexpr int IdleWaitMs = 20;
+// How long an idle pass sleeps on the pipe: a push ends the sleep at once and waitForFinish()
+// wakes it too, so this bounds only how late queued events are served; long enough that four
+// idle threads cost next to nothing.
+constexpr int IdleWaitMs = 100;
 constexpr int MaxBatch = 100;
 
 } // namespace
@@ -27,6 +28,12 @@ CanWriteThread::CanWriteThread(unsigned long channel) : CanThread(channel)
 CanWriteThread::~CanWriteThread()
 {
     stopAndWait();
+}
+
+void CanWriteThread::waitForFinish()
+{
+    KvPipe::instance(static_cast<int>(channel)).wakeConsumer();
+    CanThread::waitForFinish();
 }
 
 void CanWriteThread::setHideSendFrame(bool hide)
@@ -59,15 +66,19 @@ void CanWriteThread::run()
         // An empty queue holds no frame to send or to take a tail mark from: no signals.
         if (data.isEmpty())
             continue;
-        while (!data.isEmpty()) {
+        // The frames are read in place: the queue is ours and goes as a whole afterwards, and
+        // taking each frame out would build and destroy a copy of it (a QObject) per frame.
+        const int total = data.size();
+        int next = 0;
+        while (next < total) {
             int n = 0;
             for (;;) {
                 if (!running)
                     return;
-                const CanObj frame = data.pop();
+                const CanObj &frame = data.at(next++);
                 batch[n++] = frame.toTransmit();
                 tailPending = frame.TailFlag != 0;
-                if (n == MaxBatch || frame.BatchEndFlag || data.isEmpty())
+                if (n == MaxBatch || frame.BatchEndFlag || next == total)
                     break;
             }
             emit sendSignal(static_cast<unsigned long>(n));

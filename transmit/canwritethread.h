@@ -32,6 +32,8 @@ public:
     void setHideSendFrame(bool hide);
 
     void run() override;
+    // Wakes an idle pass sleeping on the pipe, so that a stop is noticed at once, then waits.
+    void waitForFinish() override;
 
 public slots:
     // The next usedTimeSignal counts from now.

@@ -32,11 +32,14 @@ CanData KvPipe::pop()
 
 bool KvPipe::tryPop(CanData &data)
 {
-    std::lock_guard<std::mutex> locker(lock);
-    if (queue.isEmpty())
-        return false;
-    data = queue.dequeue();
-    queued.store(queue.size(), std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        if (queue.isEmpty())
+            return false;
+        data = queue.dequeue();
+        queued.store(queue.size(), std::memory_order_relaxed);
+    }
+    taken.notify_all();
     return true;
 }
 
@@ -45,8 +48,27 @@ bool KvPipe::waitForData(int msecs)
     std::unique_lock<std::mutex> locker(lock);
     if (msecs > 0)
         pushed.wait_for(locker, std::chrono::milliseconds(msecs),
-                        [this] { return !queue.isEmpty(); });
+                        [this] { return !queue.isEmpty() || wakeRequested; });
+    wakeRequested = false;
     return !queue.isEmpty();
+}
+
+void KvPipe::wakeConsumer()
+{
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        wakeRequested = true;
+    }
+    pushed.notify_all();
+}
+
+bool KvPipe::waitForRoom(int maxQueued, int msecs)
+{
+    std::unique_lock<std::mutex> locker(lock);
+    if (msecs > 0)
+        taken.wait_for(locker, std::chrono::milliseconds(msecs),
+                       [this, maxQueued] { return queue.size() <= maxQueued; });
+    return queue.size() <= maxQueued;
 }
 
 int KvPipe::count() const
@@ -61,7 +83,10 @@ bool KvPipe::isEmpty() const
 
 void KvPipe::clear()
 {
-    std::lock_guard<std::mutex> locker(lock);
-    queue.clear();
-    queued.store(0, std::memory_order_relaxed);
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        queue.clear();
+        queued.store(0, std::memory_order_relaxed);
+    }
+    taken.notify_all();
 }

@@ -34,6 +34,13 @@ public:
     // Blocks until the pipe holds a queue or `msecs` have passed; true when it holds one. Lets an
     // idle consumer sleep instead of polling: push wakes it at once.
     bool waitForData(int msecs);
+    // Ends a waitForData() in progress (or the next one) at once, with or without data: lets the
+    // consumer's owner have a stop noticed without waiting out the idle wait.
+    void wakeConsumer();
+    // Blocks until the pipe holds at most `maxQueued` queues or `msecs` have passed; true when it
+    // does. Lets a producer that throttles itself on the pipe's length sleep until the consumer
+    // has taken a queue, instead of polling: every pop and clear wakes it at once.
+    bool waitForRoom(int maxQueued, int msecs);
     int count() const;
     bool isEmpty() const;
     void clear();
@@ -46,6 +53,8 @@ private:
     QQueue<CanData> queue; // guarded by lock
     std::mutex lock;
     std::condition_variable pushed; // notified on every push
+    std::condition_variable taken;  // notified on every pop and clear
+    bool wakeRequested = false;     // guarded by lock; set by wakeConsumer()
     std::atomic<int> queued{0};     // mirror of queue.size() for the lock-free snapshots
 };
 

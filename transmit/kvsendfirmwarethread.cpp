@@ -12,6 +12,9 @@ namespace {
 
 // More than this many bursts waiting in the pipe, and the download waits for the transmit thread.
 constexpr int MaxQueuedBursts = 10;
+// The wait for room ends early when the transmit thread takes a burst; this bounds how long a
+// stop can go unnoticed while the pipe stays full.
+constexpr int RoomWaitMs = 1;
 
 CanData command(quint32 id, bool remote, bool tail = false)
 {
@@ -114,7 +117,10 @@ void KvSendFirmwareThread::run()
                 stopped = true;
                 break;
             }
-            usleep(10);
+            // Woken by the transmit thread's pop rather than polling with short sleeps: a
+            // sleeping poll oversleeps by the timer slack and the scheduler's latency, and the
+            // pipe, only ten bursts deep, runs dry meanwhile.
+            pipe.waitForRoom(MaxQueuedBursts, RoomWaitMs);
         }
         if (stopped)
             break;
