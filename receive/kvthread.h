@@ -3,10 +3,10 @@
 
 #include "kavri_global.h"
 
-#include <QtCore/QMutex>
 #include <QtCore/QThread>
 
 #include <atomic>
+#include <mutex>
 
 // Base of every worker thread: a cooperative stop flag, a mutex for the subclass's own state and
 // a blocking wait. A worker's run() sets `running` as its first step and polls it; the controller
@@ -34,8 +34,9 @@ public:
 protected:
     // Written by the controlling thread, read by the worker; nothing else is published through it.
     std::atomic<bool> running{false};
-    // Free for subclasses; this base never locks it.
-    QMutex mutex;
+    // Free for subclasses; this base never locks it. A standard mutex, whose hand-overs the thread
+    // checker can follow (Qt's own mutex hides its contended path inside Qt).
+    std::mutex mutex;
 
     // For subclass destructors: stop, and wait when the thread is still alive.
     void stopAndWait();
