@@ -30,6 +30,7 @@ void KvThread::waitForFinish()
         if (stopPending)
             running = false;
     }
+    acquireWorkerState();
 }
 
 void KvThread::stop()
@@ -41,8 +42,18 @@ void KvThread::stop()
 
 void KvThread::stopAndWait()
 {
-    if (!isRunning())
-        return;
-    stop();
-    waitForFinish();
+    if (isRunning()) {
+        stop();
+        waitForFinish();
+    }
+    acquireWorkerState();
+}
+
+void KvThread::acquireWorkerState()
+{
+    // The worker's last step touching this object is the finished handler, which stores
+    // stopPending. QThread::wait() orders the caller after it, but inside Qt, where a thread
+    // checker cannot see it; this acquiring load makes the same order visible, so a destructor
+    // (or a reader of the worker's results) is not reported as racing the handler.
+    (void)stopPending.load(std::memory_order_acquire);
 }

@@ -42,6 +42,8 @@ protected:
     void stopAndWait();
 
 private:
+    void acquireWorkerState();
+
     // A stop() for the run in progress (or about to begin); cleared once that run has ended.
     std::atomic<bool> stopPending{false};
 };

@@ -76,7 +76,7 @@ pass_tsan() {
 }
 
 pass_fuzz() {
-    local runs=${KAVRI_FUZZ_RUNS:-20000}
+    local runs=${KAVRI_FUZZ_RUNS:-2000}
     configure_asan
     local targets
     targets=$(sed -n 's/^kavri_add_fuzzer(\([a-z_]*\).*/\1/p' tests/fuzz/CMakeLists.txt)

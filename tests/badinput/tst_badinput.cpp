@@ -16,6 +16,14 @@
 // files too large to keep in the repository, made here: each must end with a defined result in
 // bounded time and memory. A reader that never says "end" is caught by the cap on frames (no
 // file yields more frames than it has bytes), a crash or overrun by the sanitizer pass.
+#if defined(__SANITIZE_ADDRESS__)
+#define KAVRI_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KAVRI_ASAN 1
+#endif
+#endif
+
 namespace {
 
 using ReaderFactory = std::function<KvFile *()>;
@@ -168,9 +176,14 @@ void TestBadInput::frameReaders()
         }
         QVERIFY(calls <= size + 1);
     }
-    // Memory stays within a small multiple of one line's limit, whatever the file.
+    // Memory stays within a small multiple of one line's limit, whatever the file. (Under
+    // AddressSanitizer freed blocks stay in its quarantine on purpose: no bound to check.)
+#ifndef KAVRI_ASAN
     QVERIFY2(peakResidentKb() - peakBefore < 64 * 1024,
              qPrintable(QStringLiteral("peak grew by %1 kB").arg(peakResidentKb() - peakBefore)));
+#else
+    Q_UNUSED(peakBefore)
+#endif
 }
 
 void TestBadInput::taskList_data()

@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (count < 1)
         return 0;
     text.resize(mode == 1 ? size_t(count) * 3 - 1 : size_t(count) * 2);
-    std::vector<unsigned char> out(size_t(count));
+    std::vector<unsigned char> out(static_cast<size_t>(count));
     const int result = kavri::strtodata(text.data(), out.data(), count, mode);
     FUZZ_CHECK(result == 0 || result == 1);
     if (result == 0) {

@@ -9,6 +9,20 @@
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <atomic>
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kavriAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kavriAddressSanitizer = true;
+#else
+constexpr bool kavriAddressSanitizer = false;
+#endif
+#else
+constexpr bool kavriAddressSanitizer = false;
+#endif
+
 #include <sys/resource.h>
 
 class tst_KvSendFirmwareThread : public QObject
@@ -63,7 +77,10 @@ void tst_KvSendFirmwareThread::cleanup()
 QVector<VCI_CAN_OBJ> tst_KvSendFirmwareThread::download(const QString &file, QList<int> *progress)
 {
     CanWriteThread writer(0);
-    QSignalSpy tail(&writer, &CanWriteThread::tailSignal);
+    // Set from the writer's thread: polled while it runs, so it must be an atomic (a spy's list
+    // may only be read once its emitter has finished).
+    std::atomic<bool> tail{false};
+    connect(&writer, &CanWriteThread::tailSignal, [&tail] { tail = true; });
     KvSendFirmwareThread flash(0);
     flash.setFileName(file);
     QSignalSpy values(&flash, &KvSendFirmwareThread::progressValueChanged);
@@ -71,7 +88,7 @@ QVector<VCI_CAN_OBJ> tst_KvSendFirmwareThread::download(const QString &file, QLi
     flash.start();
     // QVERIFY cannot return from a function with a value: check the outcome through the frames.
     flash.wait(60000);
-    for (int i = 0; i < 6000 && tail.count() < 1; ++i)
+    for (int i = 0; i < 6000 && !tail; ++i)
         QTest::qWait(10);
     writer.stop();
     writer.waitForFinish();
@@ -218,8 +235,11 @@ void tst_KvSendFirmwareThread::largeImageStreamsInBoundedMemory()
     QVERIFY2(maxQueued <= 14, qPrintable(QString::number(maxQueued))); // 11 bursts + the end
     QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(size / 8 + 6));
     // The adapter's own log keeps at most a million frames (24 MiB); the image is not held.
-    const long grownKiB = maxRssKiB() - before;
-    QVERIFY2(grownKiB < 48 * 1024, qPrintable(QString::number(grownKiB)));
+    // Under AddressSanitizer freed blocks stay in its quarantine on purpose: no bound to check.
+    if (!kavriAddressSanitizer) {
+        const long grownKiB = maxRssKiB() - before;
+        QVERIFY2(grownKiB < 48 * 1024, qPrintable(QString::number(grownKiB)));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_KvSendFirmwareThread)
