@@ -33,6 +33,22 @@ void KvThread::waitForFinish()
     acquireWorkerState();
 }
 
+bool KvThread::wait(unsigned long time)
+{
+    const bool done = QThread::wait(time);
+    if (done)
+        acquireWorkerState();
+    return done;
+}
+
+bool KvThread::wait(QDeadlineTimer deadline)
+{
+    const bool done = QThread::wait(deadline);
+    if (done)
+        acquireWorkerState();
+    return done;
+}
+
 void KvThread::stop()
 {
     running = false;

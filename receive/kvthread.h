@@ -30,6 +30,10 @@ public:
     virtual void waitForFinish();
     // Clears the flag and returns at once; does not wait.
     void stop();
+    // QThread::wait, and on success everything the worker did is ordered before the caller's
+    // next step in a way thread checkers can see as well (Qt orders it inside Qt, out of view).
+    bool wait(unsigned long time);
+    bool wait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 protected:
     // Written by the controlling thread, read by the worker; nothing else is published through it.

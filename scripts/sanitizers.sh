@@ -89,7 +89,7 @@ pass_fuzz() {
         echo "-- $t: $runs runs"
         env "${asan_env[@]}" QT_QPA_PLATFORM=offscreen \
             "$asan_dir/bin/$t" -runs="$runs" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-            -dict="$root/tests/fuzz/kavri.dict" -print_final_stats=1 \
+            -dict="$root/tests/fuzz/kavri.dict" -print_final_stats=1 -artifact_prefix="$asan_dir/" \
             "$work" "$root/tests/fuzz/corpus/${t#fuzz_}" >"$asan_dir/$t.log" 2>&1 ||
             { tail -n 60 "$asan_dir/$t.log"; exit 1; }
         grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|DONE' "$asan_dir/$t.log" | tail -n 3
