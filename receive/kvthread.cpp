@@ -30,6 +30,23 @@ void KvThread::waitForFinish()
         if (stopPending)
             running = false;
     }
+    acquireWorkerState();
+}
+
+bool KvThread::wait(unsigned long time)
+{
+    const bool done = QThread::wait(time);
+    if (done)
+        acquireWorkerState();
+    return done;
+}
+
+bool KvThread::wait(QDeadlineTimer deadline)
+{
+    const bool done = QThread::wait(deadline);
+    if (done)
+        acquireWorkerState();
+    return done;
 }
 
 void KvThread::stop()
@@ -41,8 +58,18 @@ void KvThread::stop()
 
 void KvThread::stopAndWait()
 {
-    if (!isRunning())
-        return;
-    stop();
-    waitForFinish();
+    if (isRunning()) {
+        stop();
+        waitForFinish();
+    }
+    acquireWorkerState();
+}
+
+void KvThread::acquireWorkerState()
+{
+    // The worker's last step touching this object is the finished handler, which stores
+    // stopPending. QThread::wait() orders the caller after it, but inside Qt, where a thread
+    // checker cannot see it; this acquiring load makes the same order visible, so a destructor
+    // (or a reader of the worker's results) is not reported as racing the handler.
+    (void)stopPending.load(std::memory_order_acquire);
 }

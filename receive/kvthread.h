@@ -3,10 +3,10 @@
 
 #include "kavri_global.h"
 
-#include <QtCore/QMutex>
 #include <QtCore/QThread>
 
 #include <atomic>
+#include <mutex>
 
 // Base of every worker thread: a cooperative stop flag, a mutex for the subclass's own state and
 // a blocking wait. A worker's run() sets `running` as its first step and polls it; the controller
@@ -30,17 +30,24 @@ public:
     virtual void waitForFinish();
     // Clears the flag and returns at once; does not wait.
     void stop();
+    // QThread::wait, and on success everything the worker did is ordered before the caller's
+    // next step in a way thread checkers can see as well (Qt orders it inside Qt, out of view).
+    bool wait(unsigned long time);
+    bool wait(QDeadlineTimer deadline = QDeadlineTimer(QDeadlineTimer::Forever));
 
 protected:
     // Written by the controlling thread, read by the worker; nothing else is published through it.
     std::atomic<bool> running{false};
-    // Free for subclasses; this base never locks it.
-    QMutex mutex;
+    // Free for subclasses; this base never locks it. A standard mutex, whose hand-overs the thread
+    // checker can follow (Qt's own mutex hides its contended path inside Qt).
+    std::mutex mutex;
 
     // For subclass destructors: stop, and wait when the thread is still alive.
     void stopAndWait();
 
 private:
+    void acquireWorkerState();
+
     // A stop() for the run in progress (or about to begin); cleared once that run has ended.
     std::atomic<bool> stopPending{false};
 };

@@ -1,7 +1,5 @@
 #include "kvtaskmanager.h"
 
-#include <QtCore/QMutexLocker>
-
 namespace {
 constexpr int ChannelCount = 4;
 }
@@ -22,7 +20,7 @@ KvTaskManager &KvTaskManager::instance(int channel)
 
 int KvTaskManager::addTask(taskObj task)
 {
-    QMutexLocker locker(&tasksMutex);
+    std::lock_guard<std::mutex> locker(tasksMutex);
     tasks.append(task);
     taskCount.storeRelease(tasks.size());
     return 0;
@@ -30,7 +28,7 @@ int KvTaskManager::addTask(taskObj task)
 
 taskObj KvTaskManager::getTask(int index)
 {
-    QMutexLocker locker(&tasksMutex);
+    std::lock_guard<std::mutex> locker(tasksMutex);
     if (index < 0 || index >= tasks.size())
         return taskObj();
     return tasks.at(index);
@@ -43,7 +41,7 @@ int KvTaskManager::count() const
 
 void KvTaskManager::clear()
 {
-    QMutexLocker locker(&tasksMutex);
+    std::lock_guard<std::mutex> locker(tasksMutex);
     tasks.clear();
     taskCount.storeRelease(0);
 }

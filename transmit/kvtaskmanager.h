@@ -6,7 +6,7 @@
 
 #include <QtCore/QAtomicInt>
 #include <QtCore/QList>
-#include <QtCore/QMutex>
+#include <mutex>
 
 // The application's list of send tasks for one channel. The send threads are handed their tasks
 // directly and never consult it.
@@ -34,8 +34,8 @@ private:
     Q_DISABLE_COPY(KvTaskManager)
 
     QList<taskObj> tasks;
-    QMutex tasksMutex;
-    QAtomicInt taskCount; // follows tasks under the lock, so count() needs none
+    std::mutex tasksMutex; // a standard mutex, so the thread checker sees the hand-over
+    QAtomicInt taskCount;  // follows tasks under the lock, so count() needs none
 };
 
 #endif // KVTASKMANAGER_H

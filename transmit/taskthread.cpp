@@ -73,14 +73,14 @@ void taskThread::stop()
 
 void taskThread::setTaskQueue(taskQueue &tObjQ)
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     taskList.clear();
     taskList.swap(tObjQ);
 }
 
 void taskThread::clearAll()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     taskList.clear();
 }
 
@@ -97,7 +97,7 @@ void taskThread::onInitUsedTime()
 
 int taskThread::singleTaskCount()
 {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     return singleThreads.size();
 }
 
@@ -105,7 +105,7 @@ void taskThread::stopSingleTask()
 {
     QList<KvSingleTaskThread *> threads;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         threads.swap(singleThreads);
     }
     for (KvSingleTaskThread *t : threads) {
@@ -223,7 +223,7 @@ void taskThread::TaskOperation()
             // Owned from the application's thread, where stopSingleTask releases it.
             t->moveToThread(thread());
             t->start(QThread::InheritPriority);
-            QMutexLocker locker(&mutex);
+            std::lock_guard<std::mutex> locker(mutex);
             singleThreads.append(t);
         }
         return;

@@ -4,9 +4,10 @@
 #include "kvsendfilethread.h"
 #include "vci_sim.h"
 
-#include <QtCore/QMutex>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
+
+#include <mutex>
 
 class tst_KvSendFileThread : public QObject
 {
@@ -46,13 +47,25 @@ struct Progress
         QObject::connect(
             t, &KvSendFileThread::progressValueChanged, t,
             [this](int v) {
-                QMutexLocker l(&lock);
+                std::lock_guard<std::mutex> l(lock);
                 values << v;
                 times << clock.elapsed();
             },
             Qt::DirectConnection);
     }
-    QMutex lock;
+    // Read under the lock the replay thread writes under: a standard mutex, so that the thread
+    // checker sees the order even when the replay ended before the test began to wait for it.
+    QList<int> valuesNow()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return values;
+    }
+    QList<qint64> timesNow()
+    {
+        std::lock_guard<std::mutex> l(lock);
+        return times;
+    }
+    std::mutex lock;
     QElapsedTimer clock;
     QList<int> values;
     QList<qint64> times;
@@ -123,7 +136,7 @@ void tst_KvSendFileThread::binaryFrames()
     replay.start();
     QVERIFY(replay.wait(10000));
 
-    QCOMPARE(p.values, progress);
+    QCOMPARE(p.valuesNow(), progress);
     QCOMPARE(begin.count(), 1);
     QCOMPARE(tail.count(), 1);
     QCOMPARE(error.count(), 0);
@@ -161,9 +174,10 @@ void tst_KvSendFileThread::csvGapsArePaced()
     Progress p(&replay);
     replay.start();
     QVERIFY(replay.wait(10000));
-    QCOMPARE(p.times.size(), 4);
-    const qint64 first = p.times.at(2) - p.times.at(1);
-    const qint64 second = p.times.at(3) - p.times.at(2);
+    const QList<qint64> times = p.timesNow();
+    QCOMPARE(times.size(), 4);
+    const qint64 first = times.at(2) - times.at(1);
+    const qint64 second = times.at(3) - times.at(2);
     // Order of magnitude only: a pause of 250 ms, then one of 50 ms.
     QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
     QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));

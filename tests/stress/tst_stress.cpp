@@ -1,0 +1,342 @@
+#include "canreadthread.h"
+#include "canwritethread.h"
+#include "devcan.h"
+#include "kvbuffer.h"
+#include "kvglobalset.h"
+#include "kvidfiltermannger.h"
+#include "kvnamemapping.h"
+#include "kvpipe.h"
+#include "kvsendfilethread.h"
+#include "kvsendfirmwarethread.h"
+#include "taskthread.h"
+#include "vci_sim.h"
+
+#include <QtTest/QtTest>
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+// Everything at once on one four-channel adapter whose channels are wired in pairs (0-1, 2-3):
+//   channel 0  the application pushes frame queues into the transmit pipe
+//   channel 1  a task thread in parallel mode runs three endless single tasks
+//   channel 2  a binary file is replayed
+//   channel 3  a firmware image is downloaded through the pipe
+// while another node injects traffic on every channel and the application's thread reads texts,
+// the watch list and the side queues, edits filters and names and toggles switches. Afterwards
+// every total must agree with the adapter's own counts.
+namespace {
+
+constexpr quint32 Type = 14;
+constexpr quint32 Index = 0;
+constexpr int Channels = 4;
+constexpr int MaxCount = 3000;
+constexpr int ImageBytes = 24 * 1024 + 5; // a short last frame
+constexpr int ReplayFrames = 3000;
+constexpr int WaitMs = 120000; // bound on every wait for the workers to drain
+
+int peer(int c)
+{
+    return c ^ 1;
+}
+
+int trafficMs()
+{
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("KAVRI_STRESS_MS", &ok);
+    return ok && ms > 0 ? ms : 3000;
+}
+
+QByteArray image()
+{
+    QByteArray bytes(ImageBytes, 0);
+    for (int i = 0; i < ImageBytes; ++i)
+        bytes[i] = char(i * 7 + i / 256);
+    return bytes;
+}
+
+bool waitFor(const std::function<bool()> &done)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > WaitMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::yieldCurrentThread();
+    }
+    return true;
+}
+
+taskObj endlessTask(quint32 id, int frames, int times, int interval)
+{
+    CanObj frame;
+    frame.ID = id;
+    frame.DataLen = 8;
+    CanData burst;
+    burst.push(frame);
+    taskObj task;
+    task.dataList.append(burst);
+    task.frames = frames;
+    task.times = times;
+    task.interval = interval;
+    task.idIncrease = 1;
+    task.dataIncrease = 1;
+    return task;
+}
+
+} // namespace
+
+class tst_Stress : public QObject
+{
+    Q_OBJECT
+private slots:
+    void everythingAtOnce();
+};
+
+void tst_Stress::everythingAtOnce()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString imageName = dir.filePath(QStringLiteral("image.bin"));
+    const QString replayName = dir.filePath(QStringLiteral("replay.bin"));
+    {
+        QFile f(imageName);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(image());
+        QFile r(replayName);
+        QVERIFY(r.open(QIODevice::WriteOnly));
+        r.write(QByteArray(ReplayFrames * 8, '\x5A'));
+    }
+
+    VSIM_Reset();
+    DevCan &device = DevCan::instance();
+    QCOMPARE(device.openDevice(Type, Index, 0), 1ul);
+    VCI_INIT_CONFIG config{};
+    config.AccMask = 0xFFFFFFFF;
+    config.Timing1 = 0x14;
+    KvGlobalSet &settings = KvGlobalSet::instance();
+    for (int c = 0; c < Channels; ++c) {
+        QCOMPARE(device.initCAN(c, &config), 1ul);
+        QCOMPARE(device.StartCAN(c), 1ul);
+        KvBuffer::instance(c).setMaxCount(MaxCount);
+        KvBuffer::instance(c).reset();
+        settings.channelSets[c].receiveCount = 0;
+        settings.channelSets[c].sendCount = 0;
+        KvPipe::instance(c).clear();
+    }
+    VSIM_Connect(Type, Index, 0, Type, Index, 1);
+    VSIM_Connect(Type, Index, 2, Type, Index, 3);
+
+    std::array<std::unique_ptr<CanReadThread>, Channels> readers;
+    std::array<std::unique_ptr<CanWriteThread>, Channels> writers;
+    for (int c = 0; c < Channels; ++c) {
+        readers[c] = std::make_unique<CanReadThread>(c);
+        writers[c] = std::make_unique<CanWriteThread>(c);
+        readers[c]->start();
+        writers[c]->start();
+    }
+
+    settings.channelSets[1].taskMode = 2;
+    taskThread tasks(1);
+    taskQueue queue;
+    queue.append(endlessTask(0x200, 4, 2, 1));
+    queue.append(endlessTask(0x1ABCDE00, 1, 5, 2));
+    queue.append(endlessTask(0x7F0, 8, 1, 0));
+    tasks.setTaskQueue(queue);
+    tasks.setPage(1);
+    tasks.start();
+
+    KvSendFileThread replay(2);
+    replay.setParameter(endlessTask(0x321, 1, 1, 0));
+    replay.setFileType(0);
+    replay.setFileName(replayName);
+    replay.start();
+
+    KvSendFirmwareThread firmware(3);
+    firmware.setFileName(imageName);
+    firmware.start();
+
+    // Another node on every channel; it keeps each receive queue short of overflowing, so every
+    // frame it injects is delivered.
+    std::array<std::atomic<qint64>, Channels> injected{};
+    std::atomic<bool> feeding{true};
+    std::thread feeder([&] {
+        VCI_CAN_OBJ chunk[64] = {};
+        quint32 seq = 0;
+        while (feeding) {
+            for (int c = 0; c < Channels; ++c) {
+                if (VSIM_Pending(Type, Index, c) > 20000)
+                    continue;
+                for (VCI_CAN_OBJ &f : chunk) {
+                    f.ID = seq % 700;
+                    f.ExternFlag = seq % 5 == 0;
+                    f.DataLen = 8;
+                    std::memcpy(f.Data, &seq, 4);
+                    ++seq;
+                }
+                injected[c] += VSIM_Inject(Type, Index, c, chunk, 64);
+            }
+            std::this_thread::yield();
+        }
+    });
+
+    // The application's thread.
+    std::mt19937 random(8);
+    qint64 pushed = 0;
+    QElapsedTimer clock;
+    clock.start();
+    const int duration = trafficMs();
+    KvNameMapping &names = KvNameMapping::getSingleton();
+    while (clock.elapsed() < duration) {
+        const int c = int(random() % Channels);
+        KvBuffer &buffer = KvBuffer::instance(c);
+        if (KvPipe::instance(0).count() < 20) {
+            CanData data;
+            const int n = 1 + int(random() % 150);
+            for (int i = 0; i < n; ++i) {
+                CanObj f;
+                f.ID = 0x100 + quint32(i);
+                f.DataLen = quint8(i % 9);
+                f.BatchEndFlag = random() % 40 == 0;
+                data.push(f);
+            }
+            KvPipe::instance(0).push(data);
+            pushed += n;
+        }
+        buffer.getFrame(int(random() % (MaxCount + 10)));
+        buffer.getWatchFrame(int(random() % 800));
+        buffer.getRtSaveFrame(0);
+        VCI_CAN_OBJ side;
+        buffer.DBCFrame(side);
+        buffer.GBT27930Frame(side);
+        VCI_ERR_INFO error;
+        buffer.getErrorData(error);
+        if (random() % 16 == 0)
+            buffer.ClearDBC();
+
+        KvIdFilterMannger &filter = KvIdFilterMannger::instance(c);
+        KvIdFilter range;
+        range.startId = random() % 700;
+        range.endId = range.startId + 20;
+        filter.addNotReceive(range);
+        filter.addOnlyReceive(range);
+        filter.setFilterMode(int(random() % 4));
+        if (filter.NotReceiveCount() > 10) {
+            filter.clearNotReceive();
+            filter.clearOnlyReceive();
+        }
+        names.add(random() % 700, QStringLiteral("node %1").arg(c));
+        names.find(random() % 700);
+        if (random() % 50 == 0)
+            names.clear();
+
+        switch (random() % 6) {
+        case 0:
+            settings.onWatch();
+            break;
+        case 1:
+            settings.channelSets[c].rtSave = !settings.channelSets[c].rtSave;
+            break;
+        case 2:
+            buffer.setDBCRun(!buffer.DBCRun());
+            break;
+        case 3:
+            buffer.setGBT27930Run(!buffer.GBT27930Run());
+            break;
+        case 4:
+            buffer.setHideSendFrame(!buffer.getHideSendFrame());
+            break;
+        default:
+            tasks.singleTaskCount();
+            break;
+        }
+        QCoreApplication::processEvents();
+    }
+    const qint64 trafficTime = clock.elapsed();
+
+    // Wind down: the endless tasks, the other node, then whatever the workers still hold.
+    tasks.stopSingleTask();
+    QCOMPARE(tasks.singleTaskCount(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(tasks.wait(5000));
+    feeding = false;
+    feeder.join();
+    QVERIFY(replay.wait(WaitMs));
+    QVERIFY(firmware.wait(WaitMs));
+    QVERIFY(waitFor([&] { return VSIM_SentTotal(Type, Index, 0) == quint64(pushed); }));
+    const int firmwareFrames = 1 + (ImageBytes + 7) / 8 + 1 + 3 + 1;
+    QVERIFY(waitFor([&] { return VSIM_SentTotal(Type, Index, 3) == quint64(firmwareFrames); }));
+    QVERIFY(waitFor([&] {
+        for (int c = 0; c < Channels; ++c) {
+            if (VSIM_Pending(Type, Index, c) != 0 ||
+                settings.channelSets[c].receiveCount !=
+                    injected[c] + qint64(VSIM_SentTotal(Type, Index, peer(c))))
+                return false;
+        }
+        return true;
+    }));
+    for (int c = 0; c < Channels; ++c) {
+        readers[c]->stop();
+        writers[c]->stop();
+    }
+    for (int c = 0; c < Channels; ++c) {
+        readers[c]->waitForFinish();
+        writers[c]->waitForFinish();
+    }
+    const qint64 totalTime = clock.elapsed();
+
+    // The senders' own counts against what the adapter accepted.
+    const qint64 sentCounted[Channels] = {pushed, settings.channelSets[1].sendCount,
+                                          settings.channelSets[2].sendCount, firmwareFrames};
+    QCOMPARE(qint64(settings.channelSets[2].sendCount), qint64(ReplayFrames));
+    qInfo("stress: %lld ms of traffic, %lld ms in all", trafficTime, totalTime);
+    for (int c = 0; c < Channels; ++c) {
+        const qint64 accepted = qint64(VSIM_SentTotal(Type, Index, c));
+        const qint64 delivered = injected[c] + qint64(VSIM_SentTotal(Type, Index, peer(c)));
+        const qint64 received = settings.channelSets[c].receiveCount;
+        const qint64 offered = KvBuffer::instance(c).frames();
+        qInfo("stress: channel %d: delivered %lld = received %lld; buffer frames %lld = "
+              "received + sent %lld; sent %lld = accepted %lld",
+              c, delivered, received, offered, received + accepted, sentCounted[c], accepted);
+        QCOMPARE(received, delivered);
+        QCOMPARE(offered, received + accepted);
+        QCOMPARE(sentCounted[c], accepted);
+        QVERIFY(accepted > 0 && received > 0);
+    }
+
+    // The firmware frames left in order: start, the image, end, digest, finish.
+    std::vector<VCI_CAN_OBJ> sent(size_t(firmwareFrames) + 1);
+    QCOMPARE(VSIM_TakeSent(Type, Index, 3, sent.data(), quint32(sent.size())),
+             quint32(firmwareFrames));
+    const QByteArray bytes = image();
+    QCOMPARE(sent[0].ID, 0x110u);
+    int at = 0;
+    for (int i = 1; i <= (ImageBytes + 7) / 8; ++i) {
+        QCOMPARE(sent[size_t(i)].ID, 0x111u);
+        for (int b = 0; b < sent[size_t(i)].DataLen; ++b, ++at)
+            QCOMPARE(char(sent[size_t(i)].Data[b]), bytes[at]);
+    }
+    QCOMPARE(at, ImageBytes);
+    const size_t end = size_t(firmwareFrames);
+    QCOMPARE(sent[end - 5].ID, 0x112u);
+    QByteArray digest;
+    for (size_t i = end - 4; i < end - 1; ++i) {
+        QCOMPARE(sent[i].ID, 0x113u);
+        digest.append(reinterpret_cast<const char *>(sent[i].Data), sent[i].DataLen);
+    }
+    QCOMPARE(digest, QCryptographicHash::hash(bytes, QCryptographicHash::Sha1));
+    QCOMPARE(sent[end - 1].ID, 0x114u);
+
+    settings.watch = false;
+    for (int c = 0; c < Channels; ++c)
+        settings.channelSets[c].rtSave = false;
+    device.closeDevice();
+}
+
+QTEST_GUILESS_MAIN(tst_Stress)
+#include "tst_stress.moc"
