@@ -5,11 +5,17 @@
 #include <chrono>
 #include <dlfcn.h>
 #include <memory>
+#include <vector>
 
 namespace {
 
 std::mutex instanceMutex;
 BusIoThread *instance = nullptr; // guarded by instanceMutex
+// Every thread object ever made. They are never deleted (see shutDown); holding them here, in a
+// list that is itself never destroyed, keeps them reachable for the life of the process, as they
+// are meant to be, rather than lost to the leak checker.
+std::vector<BusIoThread *> *const allThreads =
+    new std::vector<BusIoThread *>; // guarded by instanceMutex
 
 void stopWithApplication()
 {
@@ -52,6 +58,7 @@ BusIoThread *BusIoThread::get()
         return instance;
     pinLibrary();
     auto *thread = new BusIoThread;
+    allThreads->push_back(thread);
     thread->setObjectName(QStringLiteral("kavri-canbus-io"));
     thread->start();
     std::unique_lock<std::mutex> ready(thread->readyMutex);
