@@ -23,9 +23,10 @@
 
 namespace {
 
-// Parses a subcommand's arguments. Returns -1 to go on, or the exit code when the command is
-// done already (help shown, or a usage error reported).
-int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString &description)
+// Parses a subcommand's arguments and its device options. Returns -1 to go on, or the exit code
+// when the command is done already (help shown, or a usage error reported).
+int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString &description,
+              DeviceOptions &device)
 {
     parser.setApplicationDescription(description);
     parser.addHelpOption();
@@ -36,6 +37,9 @@ int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString
         out().flush();
         return 0;
     }
+    QString error;
+    if (!readDeviceOptions(parser, device, error))
+        return fail(error, 2);
     return -1;
 }
 
@@ -139,13 +143,9 @@ int runMonitor(const QStringList &args)
     parser.addOption(
         {"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"});
     parser.addOption({"max-lines", "Trace lines printed per refresh.", "n", "20"});
-    if (const int rc = parseArgs(parser, args, "Live trace of one channel."); rc >= 0)
-        return rc;
-
     DeviceOptions device;
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
+    if (const int rc = parseArgs(parser, args, "Live trace of one channel.", device); rc >= 0)
+        return rc;
     CanData toSend;
     for (const QString &text : parser.values("send")) {
         CanObj frame;
@@ -213,13 +213,10 @@ int runSend(const QStringList &args)
     parser.addPositionalArgument("frames", "Frames as ID#DATA: 123#1122, 18FEF100#01, 7DF#R.",
                                  "ID#DATA...");
     parser.addOption({"repeat", "Send the frames this many times.", "n", "1"});
-    if (const int rc = parseArgs(parser, args, "Send frames through the transmit pipe."); rc >= 0)
-        return rc;
-
     DeviceOptions device;
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
+    if (const int rc = parseArgs(parser, args, "Send frames through the transmit pipe.", device);
+        rc >= 0)
+        return rc;
     if (parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("no frames given: expected ID#DATA such as 123#1122"), 2);
     const int repeat = qMax(1, parser.value("repeat").toInt());
@@ -296,14 +293,11 @@ int runReplay(const QStringList &args)
                       "format"});
     parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
     parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
-    if (const int rc = parseArgs(parser, args, "Replay a recorded frame file onto a channel.");
+    DeviceOptions device;
+    if (const int rc =
+            parseArgs(parser, args, "Replay a recorded frame file onto a channel.", device);
         rc >= 0)
         return rc;
-
-    DeviceOptions device;
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one file to replay"), 2);
     const QString file = parser.positionalArguments().at(0);
@@ -387,13 +381,10 @@ int runFlash(const QStringList &args)
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addPositionalArgument("image", "Firmware image file.");
-    if (const int rc = parseArgs(parser, args, "Download a firmware image over CAN."); rc >= 0)
-        return rc;
-
     DeviceOptions device;
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
+    if (const int rc = parseArgs(parser, args, "Download a firmware image over CAN.", device);
+        rc >= 0)
+        return rc;
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one image file"), 2);
     const QString image = parser.positionalArguments().at(0);
@@ -498,14 +489,11 @@ int runTasks(const QStringList &args)
     parser.addPositionalArgument("file", "Task-list document (.xml).");
     parser.addOption({"mode", "sequential, cyclic or parallel.", "mode", "sequential"});
     parser.addOption({"seconds", "How long cyclic and parallel tasks run.", "seconds", "5"});
-    if (const int rc = parseArgs(parser, args, "Run the send tasks of a task-list document.");
+    DeviceOptions device;
+    if (const int rc =
+            parseArgs(parser, args, "Run the send tasks of a task-list document.", device);
         rc >= 0)
         return rc;
-
-    DeviceOptions device;
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one task-list document"), 2);
     static const QStringList modes{"sequential", "cyclic", "parallel"};
@@ -513,6 +501,7 @@ int runTasks(const QStringList &args)
     if (mode < 0)
         return fail(QStringLiteral("unknown mode '%1'").arg(parser.value("mode")), 2);
     QTableWidget table;
+    QString error;
     if (!loadTasks(parser.positionalArguments().at(0), table, error))
         return fail(error);
     out() << QStringLiteral("%1 tasks:\n").arg(table.rowCount());
