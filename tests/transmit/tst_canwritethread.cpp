@@ -2,6 +2,7 @@
 #include "devcan.h"
 #include "kvbuffer.h"
 #include "kvpipe.h"
+#include "simulateddevice.h"
 #include "vci_sim.h"
 
 #include <QtTest/QtTest>
@@ -93,15 +94,7 @@ QVector<uint> tst_CanWriteThread::transmitCalls()
 
 void tst_CanWriteThread::init()
 {
-    VSIM_Reset();
-    DevCan &dev = DevCan::instance();
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG config{};
-    config.Timing1 = 0x1C;
-    for (ulong ch = 0; ch < 2; ++ch) {
-        QCOMPARE(dev.initCAN(ch, &config), 1ul);
-        QCOMPARE(dev.StartCAN(ch), 1ul);
-    }
+    QVERIFY(startSimulatedDevice(2));
     KvPipe::instance(0).clear();
     KvBuffer::instance(0).reset();
 }

@@ -2,6 +2,7 @@
 #include "kvbuffer.h"
 #include "kvglobalset.h"
 #include "kvsendfilethread.h"
+#include "simulateddevice.h"
 #include "vci_sim.h"
 
 #include <QtCore/QTemporaryDir>
@@ -96,13 +97,7 @@ taskObj tst_KvSendFileThread::templateTask(quint32 id, quint8 ext, int interval)
 
 void tst_KvSendFileThread::init()
 {
-    VSIM_Reset();
-    DevCan &dev = DevCan::instance();
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG config{};
-    config.Timing1 = 0x1C;
-    QCOMPARE(dev.initCAN(0, &config), 1ul);
-    QCOMPARE(dev.StartCAN(0), 1ul);
+    QVERIFY(startSimulatedDevice(1));
     KvBuffer::instance(0).reset();
 }
 

@@ -3,6 +3,7 @@
 #include "kvbuffer.h"
 #include "kvpipe.h"
 #include "kvsendfirmwarethread.h"
+#include "simulateddevice.h"
 #include "vci_sim.h"
 
 #include <QtCore/QCryptographicHash>
@@ -60,13 +61,7 @@ QString tst_KvSendFirmwareThread::image(const QByteArray &content)
 
 void tst_KvSendFirmwareThread::init()
 {
-    VSIM_Reset();
-    DevCan &dev = DevCan::instance();
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG config{};
-    config.Timing1 = 0x1C;
-    QCOMPARE(dev.initCAN(0, &config), 1ul);
-    QCOMPARE(dev.StartCAN(0), 1ul);
+    QVERIFY(startSimulatedDevice(1));
     KvPipe::instance(0).clear();
     KvBuffer::instance(0).reset();
 }

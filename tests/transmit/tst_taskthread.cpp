@@ -4,6 +4,7 @@
 #include "kvglobalset.h"
 #include "kvpipe.h"
 #include "kvsingletaskthread.h"
+#include "simulateddevice.h"
 #include "taskthread.h"
 #include "vci_sim.h"
 
@@ -83,13 +84,7 @@ QVector<uint> tst_TaskThread::transmitCalls()
 
 void tst_TaskThread::init()
 {
-    VSIM_Reset();
-    DevCan &dev = DevCan::instance();
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG config{};
-    config.Timing1 = 0x1C;
-    QCOMPARE(dev.initCAN(0, &config), 1ul);
-    QCOMPARE(dev.StartCAN(0), 1ul);
+    QVERIFY(startSimulatedDevice(1));
     KvBuffer::instance(0).reset();
     KvGlobalSet::instance().idFormat = 0;
     KvGlobalSet::instance().channelSets[0].taskMode = 0;
