@@ -3,6 +3,7 @@
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
 #include "localclock_p.h"
+#include "savequeue_p.h"
 
 #include <mutex>
 
@@ -83,7 +84,7 @@ KvBuffer &KvBuffer::instance(int channel)
     return buffers[(channel >= 0 && channel < ChannelCount) ? channel : ChannelCount];
 }
 
-KvBuffer::KvBuffer() = default;
+KvBuffer::KvBuffer() : rtSaveList(new kavri::detail::SaveQueue) {}
 
 KvBuffer::~KvBuffer() = default;
 
@@ -186,7 +187,7 @@ int KvBuffer::addFrame(VCI_CAN_OBJ *frames, int count, bool send)
         if (settings.isWatch())
             mergeWatchFrames(records, kept);
         if (KvGlobalSet::isChannel(ch) && settings.channelSets[ch].rtSave.load(Relaxed))
-            appendRtSaveFrames(records, kept);
+            rtSaveList->append(records, kept);
     }
     return stored;
 }
@@ -286,11 +287,7 @@ void KvBuffer::emptyLists()
         frameCount.store(0, Relaxed);
     }
     clearW();
-    {
-        const std::lock_guard<std::mutex> locker(rtSaveLock);
-        rtSaveList.clear();
-        rtSaveCount.store(0, Relaxed);
-    }
+    rtSaveList->clear();
 }
 
 void KvBuffer::clear()
@@ -377,27 +374,14 @@ void KvBuffer::clearW()
 
 void KvBuffer::addRtSaveFrame(KvCanObj &record)
 {
-    appendRtSaveFrames(&record, 1);
-}
-
-void KvBuffer::appendRtSaveFrames(const KvCanObj *records, int n)
-{
-    const std::lock_guard<std::mutex> locker(rtSaveLock);
-    rtSaveList.insert(rtSaveList.end(), records, records + n);
-    rtSaveCount.store(static_cast<int>(rtSaveList.size()), Relaxed);
+    rtSaveList->append(&record, 1);
 }
 
 CanObjStr KvBuffer::getRtSaveFrame(int number)
 {
     KvCanObj oldest;
-    {
-        const std::lock_guard<std::mutex> locker(rtSaveLock);
-        if (rtSaveList.empty())
-            return CanObjStr();
-        oldest = rtSaveList.front();
-        rtSaveList.pop_front();
-        rtSaveCount.store(static_cast<int>(rtSaveList.size()), Relaxed);
-    }
+    if (!rtSaveList->take(oldest))
+        return CanObjStr();
     CanObjStr text = analyseData(oldest);
     text.index = QString::number(number);
     return text;
@@ -405,7 +389,7 @@ CanObjStr KvBuffer::getRtSaveFrame(int number)
 
 int KvBuffer::countRt() const
 {
-    return rtSaveCount.load(Relaxed);
+    return rtSaveList->count();
 }
 
 // ---- Side queues and error log -------------------------------------------------------------

@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <deque>
+#include <memory>
 
 // The store of one channel's bus traffic, from which the application's display reads.
 //
@@ -40,6 +41,12 @@
 // There are four buffers, one per channel, built together on first use. instance() with a
 // channel outside 0..3 returns a fifth buffer of its own, so a caller's mistake can neither crash
 // nor mix into a real channel's traffic.
+namespace kavri {
+namespace detail {
+class SaveQueue;
+}
+} // namespace kavri
+
 class KAVRI_EXPORT KvBuffer
 {
 public:
@@ -161,7 +168,6 @@ private:
     void appendFrames(const KvCanObj *records, int n);
     void mergeWatchFrames(const KvCanObj *records, int n);
     void mergeWatchFrame(const KvCanObj &record); // caller holds watchLock
-    void appendRtSaveFrames(const KvCanObj *records, int n);
     void emptyLists();
     static VCI_CAN_OBJ carriedFields(const VCI_CAN_OBJ &frame);
 
@@ -174,8 +180,10 @@ private:
     std::atomic<int> refreshCycle{500};
     std::atomic<int> channel{0};
     std::atomic<int> bitTotal{0};
-    std::deque<KvCanObj> frameList;  // guarded by frameLock; oldest first
-    std::deque<KvCanObj> rtSaveList; // guarded by rtSaveLock; oldest first
+    std::deque<KvCanObj> frameList; // guarded by frameLock; oldest first
+    // The real-time save queue; it keeps its own locks (a writers' one and a reader's one) so
+    // that the application draining it does not hold up the receive path.
+    const std::unique_ptr<kavri::detail::SaveQueue> rtSaveList;
 
     // Guarded by watchLock. The list keeps first-seen order; beside it an index by identifier
     // holds each record's sequence number, so finding a record costs the same with five or five
@@ -191,7 +199,6 @@ private:
     std::atomic<bool> gbtRun{false};
     std::mutex frameLock;
     std::mutex watchLock;
-    std::mutex rtSaveLock;
     std::atomic<int> frameTotal{0};
     std::atomic<bool> hideSendFrame{false};
     std::atomic<bool> looking{false};
@@ -199,7 +206,6 @@ private:
     // List sizes, written under the list's lock and read without it.
     std::atomic<int> frameCount{0};
     std::atomic<int> watchCount{0};
-    std::atomic<int> rtSaveCount{0};
 };
 
 #endif // KVBUFFER_H

@@ -19,6 +19,8 @@ private slots:
     void cleanup();
     void aReadEntersTheListsWhole();
     void filteredFramesLeaveNoGap();
+    void aDrainingReaderTakesEveryRecordInOrder();
+    void resetEmptiesWhatTheReaderHasNotTaken();
 };
 
 namespace {
@@ -111,6 +113,65 @@ void tst_KvBufferBatch::filteredFramesLeaveNoGap()
     for (int i = 0; i < 151; ++i)
         QCOMPARE(buffer.getFrame(i).timeStamp,
                  QStringLiteral("0x") + QString::number(2 * i + 1, 16).toUpper());
+}
+
+namespace {
+
+QString stampText(int stamp)
+{
+    return QStringLiteral("0x") + QString::number(stamp, 16).toUpper();
+}
+
+} // namespace
+
+void tst_KvBufferBatch::aDrainingReaderTakesEveryRecordInOrder()
+{
+    // The reader takes records while the receiver keeps adding: each record comes out once, in
+    // the order it went in, and the count never runs ahead of what can be taken.
+    KvBuffer &buffer = KvBuffer::instance(Channel);
+    buffer.setChannel(Channel);
+    buffer.reset();
+    KvGlobalSet::instance().channelSets[Channel].rtSave = true;
+    std::thread receiver([&] {
+        for (int r = 0; r < Reads; ++r) {
+            std::vector<VCI_CAN_OBJ> frames = read(r * ReadSize);
+            buffer.addFrame(frames.data(), ReadSize, false);
+        }
+    });
+    int taken = 0, outOfOrder = 0, emptyTakes = 0;
+    while (taken < ReadSize * Reads) {
+        for (int waiting = buffer.countRt(); waiting > 0; --waiting) {
+            const CanObjStr record = buffer.getRtSaveFrame(taken);
+            if (record.timeStamp.isEmpty())
+                ++emptyTakes;
+            else if (record.timeStamp != stampText(++taken))
+                ++outOfOrder;
+        }
+    }
+    receiver.join();
+    QCOMPARE(emptyTakes, 0);
+    QCOMPARE(outOfOrder, 0);
+    QCOMPARE(buffer.countRt(), 0);
+    QVERIFY(buffer.getRtSaveFrame(0).timeStamp.isEmpty());
+}
+
+void tst_KvBufferBatch::resetEmptiesWhatTheReaderHasNotTaken()
+{
+    KvBuffer &buffer = KvBuffer::instance(Channel);
+    buffer.setChannel(Channel);
+    buffer.reset();
+    KvGlobalSet::instance().channelSets[Channel].rtSave = true;
+    std::vector<VCI_CAN_OBJ> frames = read(0);
+    buffer.addFrame(frames.data(), 3, false);
+    QCOMPARE(buffer.getRtSaveFrame(0).timeStamp, stampText(1));
+    buffer.addFrame(frames.data() + 3, 2, false);
+    QCOMPARE(buffer.countRt(), 4);
+    QCOMPARE(buffer.getRtSaveFrame(1).timeStamp, stampText(2));
+    buffer.reset();
+    QCOMPARE(buffer.countRt(), 0);
+    QVERIFY(buffer.getRtSaveFrame(2).timeStamp.isEmpty());
+    buffer.addFrame(frames.data() + 5, 1, false);
+    QCOMPARE(buffer.getRtSaveFrame(3).timeStamp, stampText(6));
 }
 
 QTEST_GUILESS_MAIN(tst_KvBufferBatch)
