@@ -3,6 +3,32 @@
 
 #include <QtTest/QtTest>
 
+namespace {
+
+VCI_INIT_CONFIG config(quint8 t0 = 0x00, quint8 t1 = 0x1C)
+{
+    VCI_INIT_CONFIG c{};
+    c.AccMask = 0xFFFFFFFF;
+    c.Timing0 = t0;
+    c.Timing1 = t1;
+    return c;
+}
+
+// Opens `dev` on the simulated adapter and initialises and starts `channels` channels.
+bool openStarted(DevCan &dev, ulong type, ulong channels = 0)
+{
+    if (dev.openDevice(type, 0, 0) != 1)
+        return false;
+    for (ulong ch = 0; ch < channels; ++ch) {
+        VCI_INIT_CONFIG c = config();
+        if (dev.initCAN(ch, &c) != 1 || dev.StartCAN(ch) != 1)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 class tst_DevCan : public QObject
 {
     Q_OBJECT
@@ -11,26 +37,14 @@ private slots:
 
     void bitRate_data();
     void bitRate();
-    void freshManager();
     void channelsByType_data();
     void channelsByType();
     void channelBeyondCountNeverReachesAdapter();
-    void initStoresBitRate();
-    void failedOpenChangesNothing();
-    void failedStartAndReset();
+    void failedCallsKeepTheState();
     void closeAlwaysSucceeds();
     void transmitReachesWiredChannel();
     void assignmentSharesTheLibrary();
 };
-
-static VCI_INIT_CONFIG config(quint8 t0, quint8 t1)
-{
-    VCI_INIT_CONFIG c{};
-    c.AccMask = 0xFFFFFFFF;
-    c.Timing0 = t0;
-    c.Timing1 = t1;
-    return c;
-}
 
 void tst_DevCan::bitRate_data()
 {
@@ -46,6 +60,7 @@ void tst_DevCan::bitRate_data()
     QTest::newRow("ignored bits only") << 0xC0 << 0x80 << 2666666u;
 }
 
+// The rate follows from the timing registers, and initialising a channel records it.
 void tst_DevCan::bitRate()
 {
     QFETCH(int, timing0);
@@ -54,25 +69,12 @@ void tst_DevCan::bitRate()
     QCOMPARE(DevCan::bitRate(quint8(timing0), quint8(timing1)), rate);
 
     DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    QVERIFY(openStarted(dev, 4));
     VCI_INIT_CONFIG c = config(quint8(timing0), quint8(timing1));
     QCOMPARE(dev.initCAN(1, &c), 1ul);
+    QVERIFY(dev.isInited(1));
     QCOMPARE(dev.maxBaudrate(1), int(rate));
-    QCOMPARE(dev.maxBaudrate(0), 1);
-}
-
-void tst_DevCan::freshManager()
-{
-    DevCan dev;
-    QVERIFY(dev.isLoaded());
-    QCOMPARE(dev.getChannels(), 1ul);
-    QVERIFY(dev.isClose());
-    QVERIFY(!dev.isOpen());
-    QCOMPARE(dev.maxBaudrate(0), 1);
-    QCOMPARE(dev.maxBaudrate(4), 0);
-    QVERIFY(!dev.isInited(0) && !dev.isStarted(0) && !dev.isReset(0));
-    dev.setProduct(0xBEEF);
-    QCOMPARE(dev.getProduct(), 0xBEEFul);
+    QCOMPARE(dev.maxBaudrate(0), 1); // untouched channel
 }
 
 void tst_DevCan::channelsByType_data()
@@ -90,6 +92,8 @@ void tst_DevCan::channelsByType()
     QFETCH(uint, type);
     QFETCH(uint, channels);
     DevCan dev;
+    QVERIFY(dev.isLoaded() && dev.isClose());
+    QCOMPARE(dev.getChannels(), 1ul); // before opening
     QCOMPARE(dev.openDevice(type, 2, 0), 1ul);
     QVERIFY(dev.isOpen());
     QCOMPARE(dev.getDevType(), ulong(type));
@@ -102,79 +106,56 @@ void tst_DevCan::channelsByType()
 void tst_DevCan::channelBeyondCountNeverReachesAdapter()
 {
     DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG c = config(0, 0x1C);
+    QVERIFY(openStarted(dev, 4));
+    VCI_INIT_CONFIG c = config();
     VCI_CAN_STATUS status{};
-    const uint inits = VSIM_CallCount("VCI_InitCAN");
-    const uint starts = VSIM_CallCount("VCI_StartCAN");
     QCOMPARE(dev.initCAN(2, &c), 0ul);
     QCOMPARE(dev.StartCAN(2), 0ul);
     QCOMPARE(dev.ResetCAN(3), 0ul);
     QCOMPARE(dev.readCANStatus(2, &status), 0ul);
-    QCOMPARE(VSIM_CallCount("VCI_InitCAN"), inits);
-    QCOMPARE(VSIM_CallCount("VCI_StartCAN"), starts);
+    QCOMPARE(VSIM_CallCount("VCI_InitCAN") + VSIM_CallCount("VCI_StartCAN") +
+                 VSIM_CallCount("VCI_ResetCAN") + VSIM_CallCount("VCI_ReadCANStatus"),
+             0u);
     QVERIFY(!dev.isInited(2));
+    QCOMPARE(dev.maxBaudrate(4), 0);
 }
 
-void tst_DevCan::initStoresBitRate()
+// Anything but 1 from the adapter is a failure, and a failed step leaves the manager as it was.
+void tst_DevCan::failedCallsKeepTheState()
 {
     DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG c = config(0x01, 0x1C);
-    QCOMPARE(dev.initCAN(0, &c), 1ul);
-    QVERIFY(dev.isInited(0));
-    QCOMPARE(dev.maxBaudrate(0), 250000);
-    QCOMPARE(dev.StartCAN(0), 1ul);
+    for (uint forced : {0u, 2u}) {
+        VSIM_ForceResult(14, 3, "VCI_OpenDevice", forced, 1);
+        QCOMPARE(dev.openDevice(14, 3, 0), 0ul);
+        QCOMPARE(dev.getDevType() + dev.getDevIndex(), 0ul);
+        QVERIFY(dev.isClose());
+        QCOMPARE(dev.getChannels(), 1ul);
+    }
+
+    QVERIFY(openStarted(dev, 4, 1));
     QVERIFY(dev.isStarted(0));
     QVERIFY(!dev.isInited(0)); // a started channel no longer reports initialised
-
-    // A refused initialisation keeps the earlier rate and state.
     VSIM_ForceResult(4, 0, "VCI_InitCAN", 0, 1);
     VCI_INIT_CONFIG other = config(0x00, 0x14);
     QCOMPARE(dev.initCAN(0, &other), 0ul);
-    QCOMPARE(dev.maxBaudrate(0), 250000);
+    QCOMPARE(dev.maxBaudrate(0), 500000);
     QVERIFY(dev.isStarted(0));
-}
 
-void tst_DevCan::failedOpenChangesNothing()
-{
-    DevCan dev;
-    VSIM_ForceResult(14, 3, "VCI_OpenDevice", 0, 1);
-    QCOMPARE(dev.openDevice(14, 3, 0), 0ul);
-    QCOMPARE(dev.getDevType(), 0ul);
-    QCOMPARE(dev.getDevIndex(), 0ul);
-    QVERIFY(dev.isClose());
-    QCOMPARE(dev.getChannels(), 1ul);
-
-    // Anything but 1 is a failure too.
-    VSIM_ForceResult(14, 3, "VCI_OpenDevice", 2, 1);
-    QCOMPARE(dev.openDevice(14, 3, 0), 0ul);
-    QVERIFY(dev.isClose());
-}
-
-void tst_DevCan::failedStartAndReset()
-{
-    DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG c = config(0, 0x1C);
-    QCOMPARE(dev.initCAN(0, &c), 1ul);
-
-    VSIM_ForceResult(4, 0, "VCI_StartCAN", 0, 1);
-    QCOMPARE(dev.StartCAN(0), 0ul);
-    QVERIFY(dev.isReset(0));
-
-    QCOMPARE(dev.StartCAN(0), 1ul);
     VSIM_ForceResult(4, 0, "VCI_ResetCAN", 0, 1);
     QCOMPARE(dev.ResetCAN(0), 0ul);
     QVERIFY(dev.isStarted(0));
     QCOMPARE(dev.ResetCAN(0), 1ul);
     QVERIFY(dev.isReset(0));
+    VSIM_ForceResult(4, 0, "VCI_StartCAN", 0, 1);
+    QCOMPARE(dev.StartCAN(0), 0ul);
+    QVERIFY(dev.isReset(0));
+    QCOMPARE(dev.StartCAN(0), 1ul);
 }
 
 void tst_DevCan::closeAlwaysSucceeds()
 {
     DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
+    QVERIFY(openStarted(dev, 4));
     dev.closingDevice();
     QVERIFY(!dev.isOpen() && !dev.isClose());
     VSIM_ForceResult(4, 0, "VCI_CloseDevice", 0, 1);
@@ -186,14 +167,8 @@ void tst_DevCan::closeAlwaysSucceeds()
 void tst_DevCan::transmitReachesWiredChannel()
 {
     DevCan dev;
-    QCOMPARE(dev.openDevice(4, 0, 0), 1ul);
-    for (ulong ch = 0; ch < 2; ++ch) {
-        VCI_INIT_CONFIG c = config(0, 0x1C);
-        QCOMPARE(dev.initCAN(ch, &c), 1ul);
-        QCOMPARE(dev.StartCAN(ch), 1ul);
-    }
+    QVERIFY(openStarted(dev, 4, 2));
     VSIM_Connect(4, 0, 0, 4, 0, 1);
-
     VCI_CAN_OBJ out[3]{};
     for (int i = 0; i < 3; ++i) {
         out[i].ID = 0x100 + i;
@@ -204,7 +179,7 @@ void tst_DevCan::transmitReachesWiredChannel()
     QCOMPARE(dev.getReceiveNum(1), 3ul);
 
     VCI_CAN_OBJ in[32]{};
-    QCOMPARE(dev.Receive(1, in, 2, 0), 2ul);
+    QCOMPARE(dev.Receive(1, in, 2, 0), 2ul); // no more than the room given
     QCOMPARE(dev.Receive(1, in + 2, 32, 0), 1ul);
     for (int i = 0; i < 3; ++i) {
         QCOMPARE(in[i].ID, 0x100u + i);
@@ -219,14 +194,13 @@ void tst_DevCan::assignmentSharesTheLibrary()
     DevCan copy;
     {
         DevCan source;
-        QCOMPARE(source.openDevice(14, 0, 0), 1ul);
+        QVERIFY(openStarted(source, 14));
         copy = source;
     }
     // The source is gone; the copy still holds the library and the device fields.
-    QVERIFY(copy.isLoaded());
+    QVERIFY(copy.isLoaded() && copy.isOpen());
     QCOMPARE(copy.getChannels(), 4ul);
-    QVERIFY(copy.isOpen());
-    VCI_INIT_CONFIG c = config(0, 0x1C);
+    VCI_INIT_CONFIG c = config();
     QCOMPARE(copy.initCAN(3, &c), 1ul);
 }
 

@@ -10,13 +10,11 @@ class tst_KvCommon : public QObject
 {
     Q_OBJECT
 private slots:
-    void bytes();
+    void byteHelpers();
     void identifierTexts_data();
     void identifierTexts();
     void strtodataParses_data();
     void strtodataParses();
-    void chartointRejectsNonDigits();
-    void bitArray();
     void settleTime_data();
     void settleTime();
     void incData_data();
@@ -25,12 +23,20 @@ private slots:
     void usleepWaitsAtLeast();
 };
 
-void tst_KvCommon::bytes()
+void tst_KvCommon::byteHelpers()
 {
     QCOMPARE(MSB(0x1234), char(0x12));
     QCOMPARE(LSB(0x1234), char(0x34));
     QCOMPARE(MSB(short(-2)), char(-1)); // arithmetic shift keeps the sign
-    QVERIFY(gToUtf8(QStringLiteral("anything")).isEmpty());
+    unsigned char out = 77;
+    QCOMPARE(chartoint('f', &out), 0);
+    QCOMPARE(out, 15);
+    QCOMPARE(chartoint('g', &out), 1); // not a digit: reported, the output left alone
+    QCOMPARE(out, 15);
+    const QBitArray bits = chartoBitArray(0x81);
+    QCOMPARE(bits.size(), 8);
+    QVERIFY(bits.testBit(0) && bits.testBit(7));
+    QCOMPARE(bits.count(true), 2);
 }
 
 void tst_KvCommon::identifierTexts_data()
@@ -101,24 +107,6 @@ void tst_KvCommon::strtodataParses()
     QCOMPARE(QByteArray(reinterpret_cast<char *>(out), bytes.size()), bytes);
 }
 
-void tst_KvCommon::chartointRejectsNonDigits()
-{
-    unsigned char out = 77;
-    QCOMPARE(chartoint('f', &out), 0);
-    QCOMPARE(out, 15);
-    QCOMPARE(chartoint('g', &out), 1);
-    QCOMPARE(out, 15);
-}
-
-void tst_KvCommon::bitArray()
-{
-    const QBitArray bits = chartoBitArray(0x81);
-    QCOMPARE(bits.size(), 8);
-    QVERIFY(bits.testBit(0));
-    QVERIFY(bits.testBit(7));
-    QCOMPARE(bits.count(true), 2);
-}
-
 void tst_KvCommon::settleTime_data()
 {
     QTest::addColumn<QString>("direction");
@@ -126,22 +114,18 @@ void tst_KvCommon::settleTime_data()
     QTest::addColumn<int>("base");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("received") << "Rx"
-                              << "0x75BCD15" << 0 << "03:25:45.678.9";
-    QTest::newRow("same as base") << "Rx"
-                                  << "0x75BCD15" << 123456789 << "00:00:00.000.0";
-    QTest::newRow("sent frame unchanged") << "Tx"
-                                          << "NULL" << 0 << "NULL";
-    QTest::newRow("without prefix") << "Rx"
-                                    << "75BCD15" << 0 << "03:25:45.678.9";
-    QTest::newRow("short stamp") << "Rx"
-                                 << "0x7B" << 0 << "00:00:00.12.3";
-    QTest::newRow("before base wraps back") << "Rx"
-                                            << "0x2710" << 20000 << "23:59:59.000.0";
-    QTest::newRow("unparsable is zero") << "Rx"
-                                        << "zz" << 0 << "00:00:00.000.0";
-    QTest::newRow("direction compared exactly") << "rx"
-                                                << "0x10" << 0 << "0x10";
+    auto row = [](const char *name, const char *direction, const char *time, int base,
+                  const char *text) {
+        QTest::newRow(name) << QString(direction) << QString(time) << base << QString(text);
+    };
+    row("received", "Rx", "0x75BCD15", 0, "03:25:45.678.9");
+    row("same as base", "Rx", "0x75BCD15", 123456789, "00:00:00.000.0");
+    row("sent frame unchanged", "Tx", "NULL", 0, "NULL");
+    row("without prefix", "Rx", "75BCD15", 0, "03:25:45.678.9");
+    row("short stamp", "Rx", "0x7B", 0, "00:00:00.12.3");
+    row("before base wraps back", "Rx", "0x2710", 20000, "23:59:59.000.0");
+    row("unparsable is zero", "Rx", "zz", 0, "00:00:00.000.0");
+    row("direction compared exactly", "rx", "0x10", 0, "0x10");
 }
 
 void tst_KvCommon::settleTime()

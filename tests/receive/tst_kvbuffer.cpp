@@ -97,13 +97,10 @@ void tst_KvBuffer::init()
     }
 }
 
+// An empty list answers any position with an empty record; stray channels share a spare buffer.
 void tst_KvBuffer::freshBuffer()
 {
     KvBuffer buffer;
-    QCOMPARE(QVariantList({buffer.getMaxCount(), buffer.getRefreshCycle(), buffer.getLooking(),
-                           buffer.getHideSendFrame(), buffer.count(), buffer.frames(),
-                           buffer.size(), buffer.countW(), buffer.countRt()}),
-             QVariantList({30000, 500, false, false, 0, 0, 0, 0, 0}));
     QCOMPARE(columns(buffer.getFrame(0)), Empty);
     QCOMPARE(columns(buffer.getFrame(-1)), Empty);
 
@@ -111,7 +108,7 @@ void tst_KvBuffer::freshBuffer()
     for (int c = 0; c < 4; ++c)
         channels.insert(&KvBuffer::instance(c));
     QCOMPARE(channels.size(), 4);
-    QVERIFY(!channels.contains(&KvBuffer::instance(4))); // a spare buffer for stray channels
+    QVERIFY(!channels.contains(&KvBuffer::instance(4)));
     QCOMPARE(&KvBuffer::instance(-5), &KvBuffer::instance(4));
 }
 

@@ -12,7 +12,6 @@ private slots:
     void initTestCase();
     void readsIdFormat_data();
     void readsIdFormat();
-    void startValuesAndWatchToggle();
     void assignmentCopiesEverything();
     void sendCountAddsFromSeveralThreads();
 
@@ -54,23 +53,16 @@ void tst_KvGlobalSet::readsIdFormat()
     QCOMPARE(KvGlobalSet().idFormat, idFormat);
 }
 
-void tst_KvGlobalSet::startValuesAndWatchToggle()
-{
-    KvGlobalSet settings;
-    for (const KvChannelSet &c : settings.channelSets) {
-        QCOMPARE(QVariantList({c.option1, c.option2, c.taskMode, c.optionFlag, c.rtSave.load(),
-                               c.usedTime.load(), c.receiveCount.load(), c.sendCount.load()}),
-                 QVariantList({2, 1, 0, false, false, -1.0, 0, 0}));
-    }
-    QVERIFY(!settings.isWatch());
-    settings.onWatch();
-    QVERIFY(settings.isWatch());
-    settings.onWatch();
-    QVERIFY(!settings.isWatch());
-}
-
+// The channel sets hold atomics, so copying is written out by hand: every field must come along.
 void tst_KvGlobalSet::assignmentCopiesEverything()
 {
+    auto state = [](const KvGlobalSet &s) {
+        QVariantList fields = {s.idFormat, s.isWatch()};
+        for (const KvChannelSet &c : s.channelSets)
+            fields << c.option1 << c.option2 << c.taskMode << c.optionFlag << c.rtSave.load()
+                   << c.usedTime.load() << c.receiveCount.load() << c.sendCount.load();
+        return fields;
+    };
     KvGlobalSet source;
     source.idFormat = 1;
     source.onWatch();
@@ -86,19 +78,10 @@ void tst_KvGlobalSet::assignmentCopiesEverything()
         set.sendCount = 200 + c;
     }
     KvGlobalSet assigned;
+    QVERIFY(state(assigned) != state(source));
     assigned = source;
-    const KvGlobalSet copied(source);
-    for (const KvGlobalSet *s : {static_cast<const KvGlobalSet *>(&assigned), &copied}) {
-        QCOMPARE(s->idFormat, 1);
-        QVERIFY(s->isWatch());
-        for (int c = 0; c < 4; ++c) {
-            const KvChannelSet &set = s->channelSets[c];
-            QCOMPARE(QVariantList({set.option1, set.option2, set.taskMode, set.optionFlag,
-                                   set.rtSave.load(), set.usedTime.load(), set.receiveCount.load(),
-                                   set.sendCount.load()}),
-                     QVariantList({10 + c, 20 + c, 2, true, true, 1.5 + c, 100 + c, 200 + c}));
-        }
-    }
+    QCOMPARE(state(assigned), state(source));
+    QCOMPARE(state(KvGlobalSet(source)), state(source));
 }
 
 void tst_KvGlobalSet::sendCountAddsFromSeveralThreads()

@@ -32,19 +32,12 @@ class tst_KvThread : public QObject
 {
     Q_OBJECT
 private slots:
-    void channelFromConstructor();
     void stopBeforeStartDoesNotStopTheRun();
     void stopEndsIdleLoopWithinAboutOnePoll();
     void stopRightAfterStartIsNotLost();
     void destroyingRunningThreadStopsIt();
     void waitForFinishAloneWaitsForTheRun();
 };
-
-void tst_KvThread::channelFromConstructor()
-{
-    QCOMPARE(CanThread().getChannel(), 0ul);
-    QCOMPARE(CanThread(3).getChannel(), 3ul);
-}
 
 void tst_KvThread::stopBeforeStartDoesNotStopTheRun()
 {

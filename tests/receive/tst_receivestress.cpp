@@ -109,6 +109,14 @@ void tst_ReceiveStress::fourChannelsWhileTheApplicationReads()
     int savedFrames = 0;
     quint32 lastSaved = 0xFFFFFFFFu;
     bool savedInOrder = true;
+    auto drainSaveQueue = [&] {
+        KvBuffer &saving = KvBuffer::instance(0);
+        for (int left = saving.countRt(); left > 0; --left) {
+            const quint32 seq = seqOf(saving.getRtSaveFrame(savedFrames++));
+            savedInOrder = savedInOrder && seq == lastSaved + 1;
+            lastSaved = seq;
+        }
+    };
     auto allBuffered = [&] {
         for (int c = 0; c < Channels; ++c) {
             const int expected = int(delivered[c]) + (c == 2 ? SentFrames : 0);
@@ -140,12 +148,7 @@ void tst_ReceiveStress::fourChannelsWhileTheApplicationReads()
         if (random() % 8 == 0)
             settings.onWatch();
 
-        KvBuffer &saving = KvBuffer::instance(0);
-        for (int left = saving.countRt(); left > 0; --left) {
-            const quint32 seq = seqOf(saving.getRtSaveFrame(savedFrames++));
-            savedInOrder = savedInOrder && seq == lastSaved + 1;
-            lastSaved = seq;
-        }
+        drainSaveQueue();
     }
     feeder.join();
     sender.join();
@@ -171,12 +174,7 @@ void tst_ReceiveStress::fourChannelsWhileTheApplicationReads()
                 QCOMPARE(seqOf(buffer.getFrame(i)), quint32(received - MaxCount + i));
         }
     }
-    KvBuffer &saving = KvBuffer::instance(0);
-    for (int left = saving.countRt(); left > 0; --left) {
-        const quint32 seq = seqOf(saving.getRtSaveFrame(savedFrames++));
-        savedInOrder = savedInOrder && seq == lastSaved + 1;
-        lastSaved = seq;
-    }
+    drainSaveQueue();
     QCOMPARE(savedFrames, int(FramesPerChannel));
     QVERIFY(savedInOrder);
     VCI_CAN_OBJ first{};
