@@ -45,7 +45,6 @@ class TestKvFileBin : public QObject
 {
     Q_OBJECT
 private slots:
-    void baseReadsNothing();
     void openRefusals_data();
     void openRefusals();
     void getFrame();
@@ -57,22 +56,6 @@ private slots:
 private:
     const QString golden = QStringLiteral(KAVRI_TEST_DATA "/bin/counting_20_bytes.bin");
 };
-
-void TestKvFileBin::baseReadsNothing()
-{
-    KvFile file;
-    CanObj frame = templateFrame();
-    CanData queue;
-    queue.push(frame);
-    QVERIFY(!file.open(golden));
-    QVERIFY(!file.prepare());
-    QVERIFY(!file.getFrames(queue, 3));
-    QVERIFY(!file.getFrame(frame));
-    QCOMPARE(queue.size(), 1);
-    QCOMPARE(frame.DataLen, quint8(0));
-    file.setFileName(golden); // QFile's own open stays usable beside open(QString)
-    QVERIFY(file.open(QIODevice::ReadOnly));
-}
 
 void TestKvFileBin::openRefusals_data()
 {
