@@ -191,24 +191,24 @@ void TestBadInput::taskList_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("readable");
     QTest::addColumn<int>("rows");
-    const QString dir = QStringLiteral(KAVRI_BADINPUT "/");
-    auto row = [&](const char *file, bool readable, int rows, const QString &base) {
-        QTest::newRow(file) << base + QLatin1String(file) << readable << rows;
+    auto row = [](const char *file, bool readable, int rows,
+                  const QString &dir = QStringLiteral(KAVRI_BADINPUT)) {
+        QTest::newRow(file) << QDir(dir).filePath(QLatin1String(file)) << readable << rows;
     };
-    row("xml_truncated.xml", false, 1, dir);
-    row("xml_empty.xml", false, 0, dir);
-    row("xml_not_xml.xml", false, 0, dir);
-    row("xml_utf16.xml", true, 1, dir);
-    row("xml_wrong_encoding.xml", false, 0, dir);
-    row("xml_unknown_encoding.xml", false, 0, dir);
-    row("xml_huge_numbers.xml", true, 1, dir);
-    row("xml_laughs.xml", false, 0, dir);
-    row("xml_mismatched.xml", false, 1, dir); // the task is read before the bad end tag
-    row("xml_wrong_root.xml", false, 0, dir);
-    row("binary_noise.dat", false, 0, dir);
-    row("csv_utf16.csv", false, 0, dir);
-    row("deep.xml", true, 0, made.path() + QLatin1Char('/'));
-    row("deep_unclosed.xml", false, 0, made.path() + QLatin1Char('/'));
+    row("xml_truncated.xml", false, 1);
+    row("xml_empty.xml", false, 0);
+    row("xml_not_xml.xml", false, 0);
+    row("xml_utf16.xml", true, 1);
+    row("xml_wrong_encoding.xml", false, 0);
+    row("xml_unknown_encoding.xml", false, 0);
+    row("xml_huge_numbers.xml", true, 1);
+    row("xml_laughs.xml", false, 0);
+    row("xml_mismatched.xml", false, 1); // the task is read before the bad end tag
+    row("xml_wrong_root.xml", false, 0);
+    row("binary_noise.dat", false, 0);
+    row("csv_utf16.csv", false, 0);
+    row("deep.xml", true, 0, made.path());
+    row("deep_unclosed.xml", false, 0, made.path());
 }
 
 void TestBadInput::taskList()

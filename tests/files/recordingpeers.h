@@ -10,6 +10,7 @@
 #include <QtCore/QProcess>
 #include <QtCore/QStandardPaths>
 #include <QtCore/QStringList>
+#include <QtCore/QTemporaryDir>
 
 namespace peers {
 
@@ -80,6 +81,14 @@ inline QStringList expected(const QList<Frame> &list, bool remoteLength = true)
     for (const Frame &f : list)
         texts << expected(f, remoteLength);
     return texts;
+}
+
+// Writes a file into the test's directory; its path, or empty when it cannot be written.
+inline QString write(const QTemporaryDir &dir, const QString &name, const QByteArray &content)
+{
+    QFile f(dir.filePath(name));
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() ? f.fileName()
+                                                                              : QString();
 }
 
 // Every frame the reader gives for the file; stops at 10000 in case a reader never ends.

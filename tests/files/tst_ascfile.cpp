@@ -1,10 +1,7 @@
 #include "ascfile.h"
-#include "candata.h"
 #include "canobj.h"
 
 #include <QtTest>
-
-#include <memory>
 
 static const QByteArray Header = "date Mon Jan 1 10:00:00 2024\nbase hex  timestamps absolute\n";
 
@@ -26,7 +23,6 @@ class TestAscFile : public QObject
 private slots:
     void getFrame_data();
     void getFrame();
-    void noBatches();
 };
 
 void TestAscFile::getFrame_data()
@@ -113,17 +109,6 @@ void TestAscFile::getFrame()
         QCOMPARE(read, frames);
     QCOMPARE(record.TimeFlag + record.SendType + record.UserData, 6u);
     QCOMPARE(record.UserFlag + record.TailFlag + record.BatchEndFlag, 3);
-}
-
-void TestAscFile::noBatches()
-{
-    ASCFile file;
-    QVERIFY(file.prepare()); // not open: nothing to skip
-    QVERIFY(file.open(QStringLiteral(KAVRI_TEST_DATA "/asc/sample_crlf.asc")));
-    CanData queue;
-    queue.push(CanObj());
-    QVERIFY(!file.getFrames(queue, 3));
-    QCOMPARE(queue.size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAscFile)

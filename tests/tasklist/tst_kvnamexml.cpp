@@ -216,18 +216,15 @@ void tst_KvNameXml::failures_data()
     QTest::addColumn<QByteArray>("doc");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("rows");
-
+    // Empty, truncated and mismatched documents are in the bad-input corpus (tst_badinput).
     const QString notOurs = QStringLiteral("The file is not an XBEL version 1.0 file.");
     const QByteArray task = "<TaskObj Frames='1' Times='1'/>";
     const QByteArray start = "<?xml version='1.0'?><xml version='1.0'>" + task;
     QTest::newRow("wrong root") << ("<root version='1.0'>" + task + "</root>") << notOurs << 0;
     QTest::newRow("wrong version") << ("<xml version='2.0'>" + task + "</xml>") << notOurs << 0;
     QTest::newRow("no version") << ("<xml>" + task + "</xml>") << notOurs << 0;
-    QTest::newRow("empty document") << QByteArray() << QString() << 0;
     QTest::newRow("only a declaration") << QByteArray("<?xml version='1.0'?>") << QString() << 0;
-    QTest::newRow("cut in an element") << (start + "<TaskObj Fra") << QString() << 1;
     QTest::newRow("cut before the root ends") << start << QString() << 1;
-    QTest::newRow("mismatched tags") << (start + "<a></b></xml>") << QString() << 1;
     QTest::newRow("content after the root") << (start + "</xml><xml/>") << QString() << 1;
     QTest::newRow("entity expansion in an attribute")
         << laughs("<xml version='1.0'><TaskObj Frames='1' Times='1' Data='&e9;'/></xml>")

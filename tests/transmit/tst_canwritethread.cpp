@@ -20,15 +20,9 @@ public:
             t, &CanWriteThread::sendSignal, this,
             [this](unsigned long n) { add(QStringLiteral("send %1").arg(n)); },
             Qt::DirectConnection);
-        connect(
-            t, &CanWriteThread::usedTimeSignal, this,
-            [this](double) { add(QStringLiteral("time")); }, Qt::DirectConnection);
-        connect(
-            t, &CanWriteThread::tailSignal, this, [this] { add(QStringLiteral("tail")); },
-            Qt::DirectConnection);
-        connect(
-            t, &CanWriteThread::errorSignal, this, [this] { add(QStringLiteral("error")); },
-            Qt::DirectConnection);
+        on(t, &CanWriteThread::usedTimeSignal, QStringLiteral("time"));
+        on(t, &CanWriteThread::tailSignal, QStringLiteral("tail"));
+        on(t, &CanWriteThread::errorSignal, QStringLiteral("error"));
     }
     QStringList entries()
     {
@@ -37,6 +31,11 @@ public:
     }
 
 private:
+    template <typename Signal> void on(CanWriteThread *t, Signal signal, const QString &entry)
+    {
+        connect(
+            t, signal, this, [this, entry] { add(entry); }, Qt::DirectConnection);
+    }
     void add(const QString &s)
     {
         std::lock_guard<std::mutex> l(lock);

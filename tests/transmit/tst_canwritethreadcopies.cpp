@@ -2,6 +2,7 @@
 #include "devcan.h"
 #include "kvbuffer.h"
 #include "kvpipe.h"
+#include "simulateddevice.h"
 #include "vci_sim.h"
 
 #include <QtTest/QtTest>
@@ -59,13 +60,7 @@ void tst_CanWriteThreadCopies::hookCountsFrames()
 void tst_CanWriteThreadCopies::sendingCopiesNoFrame()
 {
     constexpr int Frames = 1000;
-    VSIM_Reset();
-    DevCan &device = DevCan::instance();
-    QCOMPARE(device.openDevice(4, 0, 0), 1ul);
-    VCI_INIT_CONFIG config{};
-    config.Timing1 = 0x1C;
-    QCOMPARE(device.initCAN(0, &config), 1ul);
-    QCOMPARE(device.StartCAN(0), 1ul);
+    QVERIFY(startSimulatedDevice(1));
     KvPipe::instance(0).clear();
     KvBuffer::instance(0).reset();
 

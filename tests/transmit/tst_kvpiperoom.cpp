@@ -14,8 +14,8 @@ private slots:
     void cleanup();
     void roomAtOnceWhenShortEnough_data();
     void roomAtOnceWhenShortEnough();
-    void popWakesAWaitingProducer();
-    void clearWakesAWaitingProducer();
+    void popOrClearWakesAWaitingProducer_data();
+    void popOrClearWakesAWaitingProducer();
     void waitTimesOutWhileThePipeStaysFull();
     void wakeConsumerEndsAnIdleWait();
     void wakeBeforeTheWaitIsNotLost();
@@ -38,6 +38,22 @@ void fill(KvPipe &pipe, int queues)
 {
     for (int i = 0; i < queues; ++i)
         pipe.push(oneFrame());
+}
+
+// Runs `wait` here while another thread does `action` 50 ms in (the delay lets the wait begin
+// first); true when the wait returned `expected` well before its long timeout.
+template <typename Action, typename Wait> bool wokenBy(Action action, Wait wait, bool expected)
+{
+    QScopedPointer<QThread> other(QThread::create([action] {
+        QThread::msleep(50);
+        action();
+    }));
+    QElapsedTimer timer;
+    timer.start();
+    other->start();
+    const bool result = wait();
+    const bool prompt = timer.elapsed() < LongWaitMs / 2;
+    return other->wait(5000) && result == expected && prompt;
 }
 
 } // namespace
@@ -69,39 +85,30 @@ void tst_KvPipeRoom::roomAtOnceWhenShortEnough()
     QCOMPARE(pipe.count(), queued);
 }
 
-void tst_KvPipeRoom::popWakesAWaitingProducer()
+void tst_KvPipeRoom::popOrClearWakesAWaitingProducer_data()
 {
-    KvPipe &pipe = KvPipe::instance(Channel);
-    fill(pipe, 11);
-    QScopedPointer<QThread> consumer(QThread::create([&pipe] {
-        QThread::msleep(50);
-        CanData taken;
-        pipe.tryPop(taken);
-    }));
-    QElapsedTimer timer;
-    timer.start();
-    consumer->start();
-    QVERIFY(pipe.waitForRoom(10, LongWaitMs));
-    QVERIFY2(timer.elapsed() < LongWaitMs / 2, "the pop did not wake the waiting producer");
-    QVERIFY(consumer->wait(5000));
-    QCOMPARE(pipe.count(), 10);
+    QTest::addColumn<bool>("clear");
+    QTest::addColumn<int>("queued");
+    QTest::addColumn<int>("maxQueued");
+    QTest::newRow("pop") << false << 11 << 10;
+    QTest::newRow("clear") << true << 3 << 0;
 }
 
-void tst_KvPipeRoom::clearWakesAWaitingProducer()
+void tst_KvPipeRoom::popOrClearWakesAWaitingProducer()
 {
+    QFETCH(bool, clear);
+    QFETCH(int, queued);
+    QFETCH(int, maxQueued);
     KvPipe &pipe = KvPipe::instance(Channel);
-    fill(pipe, 3);
-    QScopedPointer<QThread> clearer(QThread::create([&pipe] {
-        QThread::msleep(50);
-        pipe.clear();
-    }));
-    QElapsedTimer timer;
-    timer.start();
-    clearer->start();
-    QVERIFY(pipe.waitForRoom(0, LongWaitMs));
-    QVERIFY2(timer.elapsed() < LongWaitMs / 2, "the clear did not wake the waiting producer");
-    QVERIFY(clearer->wait(5000));
-    QVERIFY(pipe.isEmpty());
+    fill(pipe, queued);
+    const auto consume = [&pipe, clear] {
+        CanData taken;
+        clear ? pipe.clear() : void(pipe.tryPop(taken));
+    };
+    QVERIFY2(wokenBy(
+                 consume, [&] { return pipe.waitForRoom(maxQueued, LongWaitMs); }, true),
+             "the consumer did not wake the waiting producer");
+    QCOMPARE(pipe.count(), clear ? 0 : maxQueued);
 }
 
 void tst_KvPipeRoom::waitTimesOutWhileThePipeStaysFull()
@@ -118,18 +125,13 @@ void tst_KvPipeRoom::waitTimesOutWhileThePipeStaysFull()
 void tst_KvPipeRoom::wakeConsumerEndsAnIdleWait()
 {
     KvPipe &pipe = KvPipe::instance(Channel);
-    QScopedPointer<QThread> owner(QThread::create([&pipe] {
-        QThread::msleep(50);
-        pipe.wakeConsumer();
-    }));
+    // Woken without data.
+    QVERIFY2(wokenBy([&pipe] { pipe.wakeConsumer(); },
+                     [&pipe] { return pipe.waitForData(LongWaitMs); }, false),
+             "the wake did not end the wait");
+    // The wake is spent: the next wait runs its course.
     QElapsedTimer timer;
     timer.start();
-    owner->start();
-    QVERIFY(!pipe.waitForData(LongWaitMs)); // woken without data
-    QVERIFY2(timer.elapsed() < LongWaitMs / 2, "the wake did not end the wait");
-    QVERIFY(owner->wait(5000));
-    // The wake is spent: the next wait runs its course.
-    timer.restart();
     QVERIFY(!pipe.waitForData(100));
     QVERIFY(timer.elapsed() >= 90);
 }

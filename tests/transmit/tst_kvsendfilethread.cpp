@@ -18,17 +18,14 @@ private slots:
 
     void binaryFrames_data();
     void binaryFrames();
-    void csvGapsArePaced();
-    void csvStepBackGivesNoPause();
+    void textFormatsSendEveryFrame_data();
+    void textFormatsSendEveryFrame();
+    void gapsArePaced_data();
+    void gapsArePaced();
+    void stepBackGivesNoPause_data();
+    void stepBackGivesNoPause();
+    void stopDuringALongPauseStillSendsTheFrame_data();
     void stopDuringALongPauseStillSendsTheFrame();
-    void ascSendsEveryLine();
-    void stampedFormatsSendEveryFrame_data();
-    void stampedFormatsSendEveryFrame();
-    void stampedGapsArePaced_data();
-    void stampedGapsArePaced();
-    void stampedStepBackGivesNoPause_data();
-    void stampedStepBackGivesNoPause();
-    void stopDuringAStampedPause();
     void filesThatCannotBeReplayed_data();
     void filesThatCannotBeReplayed();
     void refusedFrameEndsTheReplay();
@@ -36,6 +33,9 @@ private slots:
 private:
     QString write(const QString &name, const QByteArray &content);
     static taskObj templateTask(quint32 id, quint8 ext, int interval = 0);
+    // Readies a replay of `content` as file type `type` under the template task's frame.
+    void prepare(KvSendFileThread &replay, int type, const QByteArray &content,
+                 const taskObj &task = templateTask(0, 0));
     QTemporaryDir dir;
 };
 
@@ -95,6 +95,14 @@ taskObj tst_KvSendFileThread::templateTask(quint32 id, quint8 ext, int interval)
     return t;
 }
 
+void tst_KvSendFileThread::prepare(KvSendFileThread &replay, int type, const QByteArray &content,
+                                   const taskObj &task)
+{
+    replay.setFileType(type);
+    replay.setFileName(write(QStringLiteral("replay-%1.rec").arg(type), content));
+    replay.setParameter(task);
+}
+
 void tst_KvSendFileThread::init()
 {
     QVERIFY(startSimulatedDevice(1));
@@ -120,9 +128,7 @@ void tst_KvSendFileThread::binaryFrames()
     for (int i = 0; i < bytes; ++i)
         content += char(i + 1);
     KvSendFileThread replay(0);
-    replay.setFileType(0);
-    replay.setFileName(write("image.bin", content));
-    replay.setParameter(templateTask(0x1234567, 1));
+    prepare(replay, 0, content, templateTask(0x1234567, 1));
     Progress p(&replay);
     QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
@@ -148,117 +154,50 @@ void tst_KvSendFileThread::binaryFrames()
     QCOMPARE(KvBuffer::instance(0).frames(), lengths.size());
 }
 
-static QByteArray csv(const QStringList &times)
+// Three frames in the form of file type 1 (CSV), 2 (our own ASC), 3 (ASC as other tools write
+// it) or 4 (candump log), at the given seconds: standard data, extended data, standard remote.
+static QByteArray recording(int type, const QStringList &seconds)
 {
-    QByteArray text = "Index,Dir,Time-1,Ch,ID,Type,Format,DLC,Data\n";
-    for (int i = 0; i < times.size(); ++i)
-        text += QStringLiteral("%1,Rx,%2,0,123,Data,Standard,1,%3\n")
-                    .arg(i)
-                    .arg(times.at(i))
-                    .arg(i + 1)
-                    .toLatin1();
-    return text;
-}
-
-void tst_KvSendFileThread::csvGapsArePaced()
-{
-    KvSendFileThread replay(0);
-    replay.setFileType(1);
-    replay.setFileName(write("gaps.csv", csv({"00:00:01:000", "00:00:01:250", "00:00:01:300"})));
-    replay.setParameter(templateTask(0, 0));
-    Progress p(&replay);
-    replay.start();
-    QVERIFY(replay.wait(10000));
-    const QList<qint64> times = p.timesNow();
-    QCOMPARE(times.size(), 4);
-    const qint64 first = times.at(2) - times.at(1);
-    const qint64 second = times.at(3) - times.at(2);
-    // Order of magnitude only: a pause of 250 ms, then one of 50 ms.
-    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
-    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
-}
-
-void tst_KvSendFileThread::csvStepBackGivesNoPause()
-{
-    KvSendFileThread replay(0);
-    replay.setFileType(1);
-    replay.setFileName(write("back.csv", csv({"00:00:05:000", "00:00:01:000", "00:00:01:010"})));
-    replay.setParameter(templateTask(0, 0));
-    replay.start();
-    QVERIFY(replay.wait(5000)); // an unsigned step back would pause for weeks
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
-}
-
-void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame()
-{
-    KvSendFileThread replay(0);
-    replay.setFileType(1);
-    replay.setFileName(write("long.csv", csv({"00:00:00:000", "00:10:00:000", "00:20:00:000"})));
-    replay.setParameter(templateTask(0, 0));
-    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
-    replay.start();
-    QTRY_COMPARE(VSIM_SentTotal(4, 0, 0), quint64(1));
-    replay.stop();
-    QVERIFY(replay.wait(5000));
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(2));
-    QCOMPARE(tail.count(), 1);
-}
-
-void tst_KvSendFileThread::ascSendsEveryLine()
-{
-    const QByteArray asc = "header one\nheader two\n"
-                           "0.001000 1 123 Rx d 2 11 22\n"
-                           "0.002000 1 1A2B3Cx Rx d 1 33\n"
-                           "0.003000 1 7DF Rx r 0\n"
-                           "End TriggerBlock\n";
-    KvSendFileThread replay(0);
-    replay.setFileType(2);
-    replay.setFileName(write("trace.asc", asc));
-    replay.setParameter(templateTask(0, 0));
-    replay.start();
-    QVERIFY(replay.wait(10000));
-    VCI_CAN_OBJ sent[4];
-    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 4), 3u);
-    QCOMPARE(sent[0].ID, 0x123u);
-    QCOMPARE(sent[0].Data[1], quint8(0x22));
-    QCOMPARE(sent[1].ID, 0x1A2B3Cu);
-    QCOMPARE(sent[1].ExternFlag, quint8(1));
-    QCOMPARE(sent[2].RemoteFlag, quint8(1));
-    QCOMPARE(sent[2].TimeStamp, 0u); // the recording's stamps never reach the adapter
-}
-
-// Three frames in the form of file type 3 (ASC as other tools write it) or 4 (candump log), at
-// the given seconds: standard data, extended data, standard remote.
-static QByteArray stamped(int type, const QStringList &seconds)
-{
-    QByteArray text =
-        type == 3 ? "date Fri Jul 10 06:17:32 2015\nbase hex  timestamps absolute\n" : "";
+    const char *const csv[] = {"123,Data,Standard,2,11 22", "1A2B3C,Data,Extend,1,33",
+                               "7DF,Remote,Standard,4,00"};
+    const char *const own[] = {"1 123 Rx d 2 11 22", "1 1A2B3Cx Rx d 1 33", "1 7DF Rx r 4"};
     const char *const asc[] = {"1  123             Rx   d 2 11 22",
                                "1  1A2B3Cx         Rx   d 1 33", "2  7DF             Tx   r 4"};
     const char *const log[] = {"can0 123#1122", "can0 001A2B3C#33 R", "can1 7DF#R4"};
+    QByteArray text = type == 1   ? "Index,Dir,Time-1,Ch,ID,Type,Format,DLC,Data\n"
+                      : type == 2 ? "header one\nheader two\n"
+                      : type == 3 ? "date Fri Jul 10 06:17:32 2015\nbase hex  timestamps absolute\n"
+                                  : "";
     for (int i = 0; i < seconds.size(); ++i) {
         const QByteArray t = seconds.at(i).toLatin1();
-        text +=
-            type == 3 ? "   " + t + ' ' + asc[i % 3] + '\n' : '(' + t + ") " + log[i % 3] + '\n';
+        if (type == 1) {
+            const QTime time = QTime(0, 0).addMSecs(int(t.toDouble() * 1000));
+            text += QByteArray::number(i) + ",Rx," + time.toString("hh:mm:ss:zzz").toLatin1() +
+                    ",0," + csv[i % 3] + '\n';
+        } else {
+            text += type == 2   ? t + ' ' + own[i % 3] + '\n'
+                    : type == 3 ? "   " + t + ' ' + asc[i % 3] + '\n'
+                                : '(' + t + ") " + log[i % 3] + '\n';
+        }
     }
     return text;
 }
 
-void tst_KvSendFileThread::stampedFormatsSendEveryFrame_data()
+void tst_KvSendFileThread::textFormatsSendEveryFrame_data()
 {
     QTest::addColumn<int>("type");
+    QTest::newRow("CSV") << 1;
+    QTest::newRow("our own ASC") << 2;
     QTest::newRow("ASC from other tools") << 3;
     QTest::newRow("candump log") << 4;
 }
 
-void tst_KvSendFileThread::stampedFormatsSendEveryFrame()
+void tst_KvSendFileThread::textFormatsSendEveryFrame()
 {
     QFETCH(int, type);
     KvSendFileThread replay(0);
-    replay.setFileType(type);
-    replay.setFileName(write("frames.rec", stamped(type, {"0.000000", "0.001000", "0.002000"})));
-    replay.setParameter(templateTask(0x555, 1));
+    prepare(replay, type, recording(type, {"0.000000", "0.001000", "0.002000"}),
+            templateTask(0x555, 1));
     Progress p(&replay);
     QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
@@ -270,32 +209,39 @@ void tst_KvSendFileThread::stampedFormatsSendEveryFrame()
     QCOMPARE(begin.count(), 1);
     QCOMPARE(tail.count(), 1);
     QCOMPARE(error.count(), 0);
-    QCOMPARE(p.values.size(), 4);
-    QCOMPARE(p.values.first(), 0);
-    QCOMPARE(p.values.last(), 100);
+    const QList<int> progress = p.valuesNow();
+    QCOMPARE(progress.size(), 4);
+    QCOMPARE(progress.first(), 0);
+    QCOMPARE(progress.last(), 100);
     VCI_CAN_OBJ sent[4];
     QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 4), 3u);
-    QCOMPARE(sent[0].ID, 0x123u);
-    QCOMPARE(sent[0].ExternFlag, quint8(0));
-    QCOMPARE(sent[0].DataLen, quint8(2));
+    const auto frame = [&sent](int i) {
+        return QStringLiteral("%1 %2%3 %4 %5")
+            .arg(sent[i].ID, 0, 16)
+            .arg(sent[i].ExternFlag ? "x" : "")
+            .arg(sent[i].RemoteFlag ? "r" : "d")
+            .arg(sent[i].DataLen)
+            .arg(sent[i].Data[0], 2, 16, QLatin1Char('0'));
+    };
+    QCOMPARE(QStringList({frame(0), frame(1), frame(2)}),
+             QStringList({"123 d 2 11", "1a2b3c xd 1 33", "7df r 4 00"}));
     QCOMPARE(sent[0].Data[1], quint8(0x22));
-    QCOMPARE(sent[0].SendType, quint8(1)); // the task frame's, which no recording carries
-    QCOMPARE(sent[1].ID, 0x1A2B3Cu);
-    QCOMPARE(sent[1].ExternFlag, quint8(1));
-    QCOMPARE(sent[1].DataLen, quint8(1));
-    QCOMPARE(sent[1].Data[1], quint8(0)); // nothing of the frame before stays
-    QCOMPARE(sent[2].ID, 0x7DFu);
-    QCOMPARE(sent[2].RemoteFlag, quint8(1));
-    QCOMPARE(sent[2].DataLen, quint8(4));
-    QCOMPARE(sent[2].TimeStamp, 0u);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(sent[i].SendType, quint8(1)); // the task frame's, which no recording carries
+        QCOMPARE(sent[i].TimeStamp, 0u);       // the recording's stamps never reach the adapter
+    }
+    // The readers of other tools' forms clear what a frame does not carry.
+    if (type >= 3)
+        QCOMPARE(sent[1].Data[1], quint8(0));
     QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, 3);
     QCOMPARE(KvBuffer::instance(0).frames(), 3);
 }
 
-void tst_KvSendFileThread::stampedGapsArePaced_data()
+void tst_KvSendFileThread::gapsArePaced_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("seconds");
+    QTest::newRow("CSV") << 1 << QStringList{"1.000", "1.250", "1.300"};
     QTest::newRow("ASC from other tools") << 3 << QStringList{"1.000000", "1.250000", "1.300000"};
     QTest::newRow("candump log") << 4
                                  << QStringList{"1436509052.900000", "1436509053.150000",
@@ -305,54 +251,58 @@ void tst_KvSendFileThread::stampedGapsArePaced_data()
         << 3 << QStringList{"429496.4296", "429496.6796", "429496.7796"};
 }
 
-void tst_KvSendFileThread::stampedGapsArePaced()
+void tst_KvSendFileThread::gapsArePaced()
 {
     QFETCH(int, type);
     QFETCH(QStringList, seconds);
     KvSendFileThread replay(0);
-    replay.setFileType(type);
-    replay.setFileName(write("gaps.rec", stamped(type, seconds)));
-    replay.setParameter(templateTask(0, 0));
+    prepare(replay, type, recording(type, seconds));
     Progress p(&replay);
     replay.start();
     QVERIFY(replay.wait(10000));
-    QCOMPARE(p.times.size(), 4);
-    const qint64 first = p.times.at(2) - p.times.at(1);
-    const qint64 second = p.times.at(3) - p.times.at(2);
+    const QList<qint64> times = p.timesNow();
+    QCOMPARE(times.size(), 4);
+    const qint64 first = times.at(2) - times.at(1);
+    const qint64 second = times.at(3) - times.at(2);
     // Order of magnitude only: a pause of 250 ms, then one of 50 ms (100 ms across the wrap).
     QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
     QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
     QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
 }
 
-void tst_KvSendFileThread::stampedStepBackGivesNoPause_data()
+void tst_KvSendFileThread::stepBackGivesNoPause_data()
 {
     QTest::addColumn<int>("type");
     QTest::addColumn<QStringList>("seconds");
+    QTest::newRow("CSV") << 1 << QStringList{"5.0", "1.0", "1.01"};
     QTest::newRow("ASC from other tools") << 3 << QStringList{"5.0", "1.0", "1.001"};
     QTest::newRow("candump log before its first frame")
         << 4 << QStringList{"1436509052.0", "1436509051.0", "1436509051.001"};
 }
 
-void tst_KvSendFileThread::stampedStepBackGivesNoPause()
+void tst_KvSendFileThread::stepBackGivesNoPause()
 {
     QFETCH(int, type);
     QFETCH(QStringList, seconds);
     KvSendFileThread replay(0);
-    replay.setFileType(type);
-    replay.setFileName(write("back.rec", stamped(type, seconds)));
-    replay.setParameter(templateTask(0, 0));
+    prepare(replay, type, recording(type, seconds));
     replay.start();
     QVERIFY(replay.wait(5000)); // an unsigned step back would pause for days
     QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
 }
 
-void tst_KvSendFileThread::stopDuringAStampedPause()
+void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame_data()
 {
+    QTest::addColumn<int>("type");
+    QTest::newRow("CSV") << 1;
+    QTest::newRow("candump log") << 4;
+}
+
+void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame()
+{
+    QFETCH(int, type);
     KvSendFileThread replay(0);
-    replay.setFileType(4);
-    replay.setFileName(write("long.log", stamped(4, {"0.0", "600.0", "1200.0"})));
-    replay.setParameter(templateTask(0, 0));
+    prepare(replay, type, recording(type, {"0.0", "600.0", "1200.0"}));
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
     replay.start();
     QTRY_COMPARE(VSIM_SentTotal(4, 0, 0), quint64(1));
@@ -380,9 +330,9 @@ void tst_KvSendFileThread::filesThatCannotBeReplayed()
     QFETCH(bool, exists);
     QFETCH(int, errors);
     KvSendFileThread replay(0);
-    replay.setFileType(type);
-    replay.setFileName(exists ? write("any.bin", "12345678") : dir.filePath("missing"));
-    replay.setParameter(templateTask(1, 0));
+    prepare(replay, type, "12345678", templateTask(1, 0));
+    if (!exists)
+        replay.setFileName(dir.filePath("missing"));
     QSignalSpy progress(&replay, &KvSendFileThread::progressValueChanged);
     QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
@@ -397,9 +347,7 @@ void tst_KvSendFileThread::filesThatCannotBeReplayed()
 void tst_KvSendFileThread::refusedFrameEndsTheReplay()
 {
     KvSendFileThread replay(0);
-    replay.setFileType(0);
-    replay.setFileName(write("img.bin", QByteArray(40, 'x')));
-    replay.setParameter(taskObj()); // no frame: an all-zero one is used
+    prepare(replay, 0, QByteArray(40, 'x'), taskObj()); // no frame: an all-zero one is used
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
     QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
     const int countBefore = KvGlobalSet::instance().channelSets[0].sendCount;
