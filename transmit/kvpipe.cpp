@@ -1,5 +1,9 @@
 #include "kvpipe.h"
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 KvPipe &KvPipe::instance(int channel)
 {
     static KvPipe pipes[4];
@@ -32,14 +36,18 @@ CanData KvPipe::pop()
 
 bool KvPipe::tryPop(CanData &data)
 {
+    bool roomMade = false;
     {
         std::lock_guard<std::mutex> locker(lock);
         if (queue.isEmpty())
             return false;
         data = queue.dequeue();
         queued.store(queue.size(), std::memory_order_relaxed);
+        roomMade = !roomMarks.empty() &&
+                   queue.size() <= *std::max_element(roomMarks.cbegin(), roomMarks.cend());
     }
-    taken.notify_all();
+    if (roomMade)
+        taken.notify_all();
     return true;
 }
 
@@ -65,10 +73,26 @@ void KvPipe::wakeConsumer()
 bool KvPipe::waitForRoom(int maxQueued, int msecs)
 {
     std::unique_lock<std::mutex> locker(lock);
-    if (msecs > 0)
+    if (msecs > 0 && queue.size() > maxQueued) {
+        roomMarks.push_back(maxQueued);
         taken.wait_for(locker, std::chrono::milliseconds(msecs),
                        [this, maxQueued] { return queue.size() <= maxQueued; });
+        roomMarks.erase(std::find(roomMarks.begin(), roomMarks.end(), maxQueued));
+    }
     return queue.size() <= maxQueued;
+}
+
+bool KvPipe::pollForRoom(int maxQueued, int usecs) const
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point until = Clock::now() + std::chrono::microseconds(usecs);
+    for (;;) {
+        if (count() <= maxQueued)
+            return true;
+        if (Clock::now() >= until)
+            return false;
+        std::this_thread::yield();
+    }
 }
 
 int KvPipe::count() const

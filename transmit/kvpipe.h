@@ -9,6 +9,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 // The hand-over point between whoever wants frames sent and a channel's transmit thread.
 // Producers push whole frame queues; the one consumer pops them in order. There is one pipe per
@@ -39,8 +40,15 @@ public:
     void wakeConsumer();
     // Blocks until the pipe holds at most `maxQueued` queues or `msecs` have passed; true when it
     // does. Lets a producer that throttles itself on the pipe's length sleep until the consumer
-    // has taken a queue, instead of polling: every pop and clear wakes it at once.
+    // has taken enough, instead of polling: the pop that brings the length down to `maxQueued`
+    // wakes it at once, and so does a clear. Pops that leave the pipe longer wake no one, so a
+    // producer waiting for a low mark costs the consumer no wake-up call per pop.
     bool waitForRoom(int maxQueued, int msecs);
+    // Looks at the length for up to `usecs` microseconds, yielding the processor between looks,
+    // and returns true as soon as the pipe holds at most `maxQueued` queues. For a producer that
+    // expects a busy consumer to make room within microseconds, far sooner than a sleeping
+    // thread could be woken; it takes no lock.
+    bool pollForRoom(int maxQueued, int usecs) const;
     int count() const;
     bool isEmpty() const;
     void clear();
@@ -53,7 +61,8 @@ private:
     QQueue<CanData> queue; // guarded by lock
     std::mutex lock;
     std::condition_variable pushed; // notified on every push
-    std::condition_variable taken;  // notified on every pop and clear
+    std::condition_variable taken;  // notified when a pop or clear meets a waiting producer's mark
+    std::vector<int> roomMarks;     // guarded by lock; the `maxQueued` of each waitForRoom() call
     bool wakeRequested = false;     // guarded by lock; set by wakeConsumer()
     std::atomic<int> queued{0};     // mirror of queue.size() for the lock-free snapshots
 };

@@ -12,8 +12,15 @@ namespace {
 
 // More than this many bursts waiting in the pipe, and the download waits for the transmit thread.
 constexpr int MaxQueuedBursts = 10;
-// The wait for room ends early when the transmit thread takes a burst; this bounds how long a
-// stop can go unnoticed while the pipe stays full.
+// A transmit thread running flat out takes a burst every few microseconds: a poll this long sees
+// room almost always, and keeps the pipe from running dry while the download would be asleep.
+constexpr int RoomPollUs = 50;
+// When the poll sees no room the transmit thread is slower than the image (a real bus): the
+// download then sleeps until this few bursts remain, so that each wake-up refills a run of bursts
+// and the transmit thread is not asked to wake it on every pop.
+constexpr int RefillAtBursts = MaxQueuedBursts / 2;
+// The sleep ends early when the transmit thread makes room; this bounds how long a stop can go
+// unnoticed while the pipe stays full.
 constexpr int RoomWaitMs = 1;
 
 CanData command(quint32 id, bool remote, bool tail = false)
@@ -117,10 +124,11 @@ void KvSendFirmwareThread::run()
                 stopped = true;
                 break;
             }
-            // Woken by the transmit thread's pop rather than polling with short sleeps: a
-            // sleeping poll oversleeps by the timer slack and the scheduler's latency, and the
-            // pipe, only ten bursts deep, runs dry meanwhile.
-            pipe.waitForRoom(MaxQueuedBursts, RoomWaitMs);
+            // Not a poll with short sleeps: a sleep oversleeps by the timer slack and the
+            // scheduler's latency, and the pipe, only ten bursts deep, runs dry meanwhile.
+            if (pipe.pollForRoom(MaxQueuedBursts, RoomPollUs))
+                break;
+            pipe.waitForRoom(RefillAtBursts, RoomWaitMs);
         }
         if (stopped)
             break;

@@ -17,6 +17,8 @@ private slots:
     void popOrClearWakesAWaitingProducer_data();
     void popOrClearWakesAWaitingProducer();
     void waitTimesOutWhileThePipeStaysFull();
+    void pollSeesRoomMadeMeanwhile();
+    void pollGivesUpAfterItsTime();
     void wakeConsumerEndsAnIdleWait();
     void wakeBeforeTheWaitIsNotLost();
 };
@@ -91,6 +93,8 @@ void tst_KvPipeRoom::popOrClearWakesAWaitingProducer_data()
     QTest::addColumn<int>("queued");
     QTest::addColumn<int>("maxQueued");
     QTest::newRow("pop") << false << 11 << 10;
+    // Pops that leave the pipe above the mark wake no one; the one that reaches it must.
+    QTest::newRow("pops down to a low mark") << false << 11 << 5;
     QTest::newRow("clear") << true << 3 << 0;
 }
 
@@ -101,9 +105,12 @@ void tst_KvPipeRoom::popOrClearWakesAWaitingProducer()
     QFETCH(int, maxQueued);
     KvPipe &pipe = KvPipe::instance(Channel);
     fill(pipe, queued);
-    const auto consume = [&pipe, clear] {
+    const auto consume = [&pipe, clear, pops = queued - maxQueued] {
         CanData taken;
-        clear ? pipe.clear() : void(pipe.tryPop(taken));
+        if (clear)
+            pipe.clear();
+        for (int i = 0; !clear && i < pops; ++i)
+            pipe.tryPop(taken);
     };
     QVERIFY2(wokenBy(
                  consume, [&] { return pipe.waitForRoom(maxQueued, LongWaitMs); }, true),
@@ -119,6 +126,31 @@ void tst_KvPipeRoom::waitTimesOutWhileThePipeStaysFull()
     timer.start();
     QVERIFY(!pipe.waitForRoom(1, 100));
     QVERIFY(timer.elapsed() >= 90);
+    QCOMPARE(pipe.count(), 2);
+}
+
+void tst_KvPipeRoom::pollSeesRoomMadeMeanwhile()
+{
+    KvPipe &pipe = KvPipe::instance(Channel);
+    fill(pipe, 11);
+    QVERIFY2(wokenBy(
+                 [&pipe] {
+                     CanData taken;
+                     pipe.tryPop(taken);
+                 },
+                 [&pipe] { return pipe.pollForRoom(10, LongWaitMs * 1000); }, true),
+             "the poll did not see the room the consumer made");
+}
+
+void tst_KvPipeRoom::pollGivesUpAfterItsTime()
+{
+    KvPipe &pipe = KvPipe::instance(Channel);
+    fill(pipe, 2);
+    QVERIFY(pipe.pollForRoom(2, 0));
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(!pipe.pollForRoom(1, 50 * 1000));
+    QVERIFY(timer.elapsed() >= 45);
     QCOMPARE(pipe.count(), 2);
 }
 
