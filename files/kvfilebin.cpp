@@ -38,10 +38,16 @@ bool KvFileBin::getFrames(CanData &frames, int count)
 {
     if (count > 0 && frames.isEmpty())
         return false;
+    if (count <= 0) {
+        frames.clear();
+        return true;
+    }
 
     CanData batch;
+    // One working frame for the whole batch: every frame is a copy of the template with its own
+    // data, and a frame object is costly enough to build that a download notices one per frame.
+    CanObj frame(frames.at(0));
     for (int i = 0; i < count && !atEnd();) {
-        CanObj frame(frames.at(0));
         std::memset(frame.Data, 0, sizeof frame.Data);
         const int n = readRecord(*this, frame.Data);
         if (n == 0)

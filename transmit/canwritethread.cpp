@@ -8,6 +8,8 @@
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
 
+#include <chrono>
+
 namespace {
 
 // How long an idle pass sleeps on the pipe: a push ends the sleep at once and waitForFinish()
@@ -20,6 +22,12 @@ constexpr int MaxBatch = 100;
 // dispatcher's descriptors, a system call that would otherwise cost as much as sending a short
 // queue.
 constexpr qint64 DispatchEveryMs = 10;
+// A producer that streams short queues (the firmware download) pushes again within microseconds;
+// sleeping between its pushes would cost both threads a wake-up call per queue. When the last
+// sleep ended that quickly, the thread polls the pipe this long before it sleeps again. Pushes
+// further apart (an application's every millisecond) never set it polling.
+constexpr int StreamPollUs = 50;
+constexpr std::chrono::microseconds StreamGap{200};
 
 } // namespace
 
@@ -64,6 +72,7 @@ void CanWriteThread::run()
     QElapsedTimer sinceDispatch;
     sinceDispatch.start();
     CanData data;
+    bool streaming = false; // the last sleep was ended by a push that came within StreamGap
 
     while (running) {
         if (sinceDispatch.hasExpired(DispatchEveryMs)) {
@@ -73,7 +82,11 @@ void CanWriteThread::run()
             QCoreApplication::sendPostedEvents();
         }
         if (!pipe.tryPop(data)) {
-            pipe.waitForData(IdleWaitMs);
+            if (streaming && pipe.pollForData(StreamPollUs))
+                continue;
+            const auto sleptAt = std::chrono::steady_clock::now();
+            streaming = pipe.waitForData(IdleWaitMs) &&
+                        std::chrono::steady_clock::now() - sleptAt < StreamGap;
             continue;
         }
         // An empty queue holds no frame to send or to take a tail mark from: no signals.

@@ -82,17 +82,32 @@ bool KvPipe::waitForRoom(int maxQueued, int msecs)
     return queue.size() <= maxQueued;
 }
 
-bool KvPipe::pollForRoom(int maxQueued, int usecs) const
+namespace {
+
+// Tests `ready` until it holds or `usecs` have passed, yielding the processor between tests.
+template <typename Ready> bool pollUntil(Ready ready, int usecs)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point until = Clock::now() + std::chrono::microseconds(usecs);
     for (;;) {
-        if (count() <= maxQueued)
+        if (ready())
             return true;
         if (Clock::now() >= until)
             return false;
         std::this_thread::yield();
     }
+}
+
+} // namespace
+
+bool KvPipe::pollForRoom(int maxQueued, int usecs) const
+{
+    return pollUntil([this, maxQueued] { return count() <= maxQueued; }, usecs);
+}
+
+bool KvPipe::pollForData(int usecs) const
+{
+    return pollUntil([this] { return count() > 0; }, usecs);
 }
 
 int KvPipe::count() const

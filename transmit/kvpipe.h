@@ -49,6 +49,8 @@ public:
     // expects a busy consumer to make room within microseconds, far sooner than a sleeping
     // thread could be woken; it takes no lock.
     bool pollForRoom(int maxQueued, int usecs) const;
+    // The same for a consumer: true as soon as the pipe holds a queue, false after `usecs`.
+    bool pollForData(int usecs) const;
     int count() const;
     bool isEmpty() const;
     void clear();

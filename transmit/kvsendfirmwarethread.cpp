@@ -105,8 +105,9 @@ void KvSendFirmwareThread::run()
 
     KvPipe &pipe = KvPipe::instance(static_cast<int>(channel));
     bool stopped = !running;
+    CanData burst;
     while (!stopped) {
-        CanData burst = task.at(1);
+        burst = task.at(1);
         if (reader.atEnd())
             break;
         if (reader.getFrames(burst, task.frames)) {

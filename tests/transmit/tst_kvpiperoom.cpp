@@ -17,7 +17,8 @@ private slots:
     void popOrClearWakesAWaitingProducer_data();
     void popOrClearWakesAWaitingProducer();
     void waitTimesOutWhileThePipeStaysFull();
-    void pollSeesRoomMadeMeanwhile();
+    void pollSeesChangeMadeMeanwhile_data();
+    void pollSeesChangeMadeMeanwhile();
     void pollGivesUpAfterItsTime();
     void wakeConsumerEndsAnIdleWait();
     void wakeBeforeTheWaitIsNotLost();
@@ -129,17 +130,27 @@ void tst_KvPipeRoom::waitTimesOutWhileThePipeStaysFull()
     QCOMPARE(pipe.count(), 2);
 }
 
-void tst_KvPipeRoom::pollSeesRoomMadeMeanwhile()
+void tst_KvPipeRoom::pollSeesChangeMadeMeanwhile_data()
 {
+    QTest::addColumn<bool>("forData");
+    QTest::newRow("producer polls for room") << false;
+    QTest::newRow("consumer polls for data") << true;
+}
+
+void tst_KvPipeRoom::pollSeesChangeMadeMeanwhile()
+{
+    QFETCH(bool, forData);
     KvPipe &pipe = KvPipe::instance(Channel);
-    fill(pipe, 11);
-    QVERIFY2(wokenBy(
-                 [&pipe] {
-                     CanData taken;
-                     pipe.tryPop(taken);
-                 },
-                 [&pipe] { return pipe.pollForRoom(10, LongWaitMs * 1000); }, true),
-             "the poll did not see the room the consumer made");
+    fill(pipe, forData ? 0 : 11);
+    const auto change = [&pipe, forData] {
+        CanData taken;
+        forData ? pipe.push(oneFrame()) : void(pipe.tryPop(taken));
+    };
+    const auto poll = [&pipe, forData] {
+        return forData ? pipe.pollForData(LongWaitMs * 1000)
+                       : pipe.pollForRoom(10, LongWaitMs * 1000);
+    };
+    QVERIFY2(wokenBy(change, poll, true), "the poll did not see the change");
 }
 
 void tst_KvPipeRoom::pollGivesUpAfterItsTime()
@@ -147,11 +158,16 @@ void tst_KvPipeRoom::pollGivesUpAfterItsTime()
     KvPipe &pipe = KvPipe::instance(Channel);
     fill(pipe, 2);
     QVERIFY(pipe.pollForRoom(2, 0));
+    QVERIFY(pipe.pollForData(0));
     QElapsedTimer timer;
     timer.start();
     QVERIFY(!pipe.pollForRoom(1, 50 * 1000));
     QVERIFY(timer.elapsed() >= 45);
     QCOMPARE(pipe.count(), 2);
+    pipe.clear();
+    timer.start();
+    QVERIFY(!pipe.pollForData(50 * 1000));
+    QVERIFY(timer.elapsed() >= 45);
 }
 
 void tst_KvPipeRoom::wakeConsumerEndsAnIdleWait()
