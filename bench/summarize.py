@@ -76,6 +76,11 @@ at_most("receive at 36,000 frames/s, engine CPU",
         median("BM_BusLimitReceive", "engine_cpu_percent"), 2, "% of a core")
 at_most("transmit at 36,000 frames/s, pushes every 1 ms, engine CPU",
         median("BM_BusLimitTransmit/1", "engine_cpu_percent"), 2, "% of a core")
+floor = median("BM_WakeFloor/1", "floor_cpu_percent")
+at_most("  the floor: four bare threads woken at the same pace, no work", floor, 2, "% of a core")
+engine = median("BM_BusLimitTransmit/1", "engine_cpu_percent")
+if engine is not None and floor is not None:
+    at_most("  engine above the floor", engine - floor, 2, "% of a core")
 at_most("transmit at 36,000 frames/s, pushes every 10 ms, engine CPU",
         median("BM_BusLimitTransmit/10", "engine_cpu_percent"), 2, "% of a core")
 at_most("idle, 4 channels with 8 threads", median("BM_IdleFourChannels", "engine_cpu_percent"),

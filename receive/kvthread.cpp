@@ -52,8 +52,11 @@ bool KvThread::wait(QDeadlineTimer deadline)
 void KvThread::stop()
 {
     running = false;
+    // An exchange rather than a store: should the worker's finished handler have stored its
+    // false just before, a plain store would cut the checker's view of the handler's accesses
+    // from the acquiring load after wait(); a read-modify-write keeps it.
     if (isRunning())
-        stopPending = true;
+        stopPending.exchange(true, std::memory_order_acq_rel);
 }
 
 void KvThread::stopAndWait()

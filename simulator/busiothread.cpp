@@ -3,6 +3,7 @@
 #include <QtCore/QCoreApplication>
 
 #include <chrono>
+#include <deque>
 #include <dlfcn.h>
 #include <memory>
 #include <vector>
@@ -42,12 +43,24 @@ struct StopAtUnload
 struct Call
 {
     enum State { Pending, Running, Done, Abandoned };
+    explicit Call(const std::function<void()> &work) : work(work) {}
+    const std::function<void()> work;
     std::mutex mutex;
     std::condition_variable changed;
     State state = Pending; // guarded by mutex
 };
 
+// The thread's own object, for the event that tells it to run the pending calls.
+thread_local BusIoThread *current = nullptr;
+
 } // namespace
+
+struct BusIoThread::Pending
+{
+    std::deque<std::shared_ptr<Call>> calls; // guarded by readyMutex
+};
+
+BusIoThread::BusIoThread() : pending(new Pending) {}
 
 BusIoThread *BusIoThread::get()
 {
@@ -96,28 +109,18 @@ void BusIoThread::shutDown()
 
 bool BusIoThread::call(const std::function<void()> &work, int timeoutMs)
 {
-    auto c = std::make_shared<Call>();
+    auto c = std::make_shared<Call>(work);
     {
         std::lock_guard<std::mutex> lock(readyMutex);
         if (!ready)
             return false;
+        pending->calls.push_back(c);
+        // The event carries no state of its own: the call travels through `pending`, under our
+        // own lock. State captured in the event would be freed by whichever thread drops Qt's
+        // last reference to it, an ordering made by Qt's own atomics that the thread checker
+        // cannot see.
         QMetaObject::invokeMethod(
-            context,
-            [c, work] {
-                {
-                    std::lock_guard<std::mutex> lock(c->mutex);
-                    if (c->state == Call::Abandoned)
-                        return;
-                    c->state = Call::Running;
-                }
-                work();
-                {
-                    std::lock_guard<std::mutex> lock(c->mutex);
-                    c->state = Call::Done;
-                }
-                c->changed.notify_all();
-            },
-            Qt::QueuedConnection);
+            context, [] { current->runPending(); }, Qt::QueuedConnection);
     }
     std::unique_lock<std::mutex> lock(c->mutex);
     if (!c->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
@@ -129,8 +132,35 @@ bool BusIoThread::call(const std::function<void()> &work, int timeoutMs)
     return true;
 }
 
+void BusIoThread::runPending()
+{
+    for (;;) {
+        std::shared_ptr<Call> c;
+        {
+            std::lock_guard<std::mutex> lock(readyMutex);
+            if (pending->calls.empty())
+                return;
+            c = std::move(pending->calls.front());
+            pending->calls.pop_front();
+        }
+        {
+            std::lock_guard<std::mutex> lock(c->mutex);
+            if (c->state == Call::Abandoned)
+                continue;
+            c->state = Call::Running;
+        }
+        c->work();
+        {
+            std::lock_guard<std::mutex> lock(c->mutex);
+            c->state = Call::Done;
+        }
+        c->changed.notify_all();
+    }
+}
+
 void BusIoThread::run()
 {
+    current = this;
     {
         QObject owner;
         {
@@ -143,5 +173,6 @@ void BusIoThread::run()
         std::lock_guard<std::mutex> lock(readyMutex);
         ready = false;
         context = nullptr;
+        pending->calls.clear(); // their callers have given up: the loop is gone
     } // the devices, children of `owner`, are deleted here, on this thread
 }

@@ -40,11 +40,15 @@ protected:
     void run() override;
 
 private:
-    BusIoThread() = default;
+    struct Pending;
+
+    BusIoThread();
+    void runPending();          // on the thread: the calls handed over so far, in order
     QObject *context = nullptr; // created and destroyed by run(), published through `ready`
     std::mutex readyMutex;
     std::condition_variable readyChanged;
     bool ready = false; // guarded by readyMutex: the context exists and the loop is about to run
+    Pending *const pending; // never deleted, like the thread object itself
 };
 
 #endif // BUSIOTHREAD_P_H

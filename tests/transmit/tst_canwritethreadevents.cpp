@@ -32,6 +32,23 @@ void tst_CanWriteThreadEvents::eventsAreServed()
     KvPipe::instance(0).clear();
     CanWriteThread writer(0);
     writer.setHideSendFrame(true);
+    // A timer that lives in the transmit thread, made and connected before the thread starts,
+    // then started by a queued call: its timeouts need the full dispatcher, the queued call only
+    // the posted events. What the slot reports goes through atomics.
+    static std::atomic<QThread *> firedIn;
+    static std::atomic<int> ticks;
+    firedIn = nullptr;
+    ticks = 0;
+    auto *timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(
+        timer, &QTimer::timeout, timer,
+        [] {
+            firedIn = QThread::currentThread();
+            ++ticks;
+        },
+        Qt::DirectConnection);
+    timer->moveToThread(&writer);
     writer.start();
 
     std::atomic<bool> feeding{busy};
@@ -44,28 +61,16 @@ void tst_CanWriteThreadEvents::eventsAreServed()
         }
     });
 
-    auto *probe = new QObject;
-    probe->moveToThread(&writer);
-    std::atomic<QThread *> calledIn{nullptr};
-    std::atomic<int> ticks{0};
-    QMetaObject::invokeMethod(
-        probe,
-        [&] {
-            calledIn = QThread::currentThread();
-            auto *timer = new QTimer(probe);
-            QObject::connect(timer, &QTimer::timeout, [&] { ++ticks; });
-            timer->start(5);
-        },
-        Qt::QueuedConnection);
-    QTRY_COMPARE(calledIn.load(), static_cast<QThread *>(&writer));
+    QVERIFY(QMetaObject::invokeMethod(timer, "start", Qt::QueuedConnection));
     QTRY_VERIFY(ticks >= 5);
+    QCOMPARE(firedIn.load(), static_cast<QThread *>(&writer));
+    timer->deleteLater(); // on its own thread, when that ends
 
     feeding = false;
     feeder.join();
     QVERIFY(writer.isRunning()); // no transmit failure ended it
     writer.stop();
     writer.waitForFinish();
-    delete probe;
 }
 
 QTEST_GUILESS_MAIN(tst_CanWriteThreadEvents)
