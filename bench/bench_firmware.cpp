@@ -131,6 +131,53 @@ BENCHMARK(BM_FirmwareDownload)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
+// The download thread alone: the same image, its bursts taken from the pipe by a bare loop
+// instead of the transmit thread. Its rate is the most the download can hand to the transmit
+// path, whatever the hand-over.
+void BM_FirmwareDownloadAlone(benchmark::State &state)
+{
+    const qint64 bytes = qint64(bench::smoke() ? 1 : 8) << 20;
+    QTemporaryDir folder;
+    const QString image = folder.filePath(QStringLiteral("image.bin"));
+    if (!folder.isValid() || !writeImage(image, bytes)) {
+        state.SkipWithError("no image");
+        return;
+    }
+    const long long frames = 1 + (bytes + 7) / 8 + 1 + 3 + 1;
+    for (auto _ : state) {
+        KvPipe &pipe = KvPipe::instance(Channel);
+        pipe.clear();
+        std::atomic<long long> taken{0};
+        std::atomic<bool> done{false};
+        std::thread consumer([&] {
+            CanData burst;
+            while (!done) {
+                if (pipe.tryPop(burst))
+                    taken += burst.size();
+                else
+                    pipe.pollForData(1000);
+            }
+        });
+        KvSendFirmwareThread download(Channel);
+        download.setFileName(image);
+        const double wall0 = bench::wallSeconds();
+        download.start();
+        const bool complete = waitUntil([&] { return taken >= frames; }, 600);
+        const double wall = bench::wallSeconds() - wall0;
+        done = true;
+        consumer.join();
+        download.wait();
+        if (!complete || taken != frames) {
+            state.SkipWithError("the download did not reach the pipe whole");
+            return;
+        }
+        state.SetIterationTime(wall);
+        state.counters["frames_per_second"] = double(frames) / wall;
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+}
+BENCHMARK(BM_FirmwareDownloadAlone)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(1);
+
 // The transmit path alone with the download's burst shape: three 8-byte frames per queue, the
 // third closing its batch, waiting in the pipe before the thread starts.
 void BM_TransmitThreeFrameBursts(benchmark::State &state)

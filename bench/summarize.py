@@ -99,6 +99,12 @@ for name in sorted(firmware, key=lambda n: int(n.split("/")[1])):
         at_least(f"firmware {name.split('/')[1]} MiB / transmit path (3-frame bursts)",
                  rate / path_rate, 1, "x")
 
+alone = median("BM_FirmwareDownloadAlone", "frames_per_second")
+largest = max(firmware, key=lambda n: int(n.split("/")[1]), default=None)
+if alone and largest and median(largest, "frames_per_second"):
+    at_least("  the same / download thread alone (bare consumer)",
+             median(largest, "frames_per_second") / alone, 1, "x")
+
 print("| figure | measured | goal | ratio | met |")
 print("|---|---|---|---|---|")
 for what, value, goal, ratio, met in rows:
