@@ -129,7 +129,8 @@ void KvSendFirmwareThread::run()
             // scheduler's latency, and the pipe, only ten bursts deep, runs dry meanwhile.
             if (pipe.pollForRoom(MaxQueuedBursts, RoomPollUs))
                 break;
-            pipe.waitForRoom(RefillAtBursts, RoomWaitMs);
+            while (running && !pipe.waitForRoom(RefillAtBursts, RoomWaitMs)) {
+            }
         }
         if (stopped)
             break;
