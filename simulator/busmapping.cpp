@@ -1,4 +1,5 @@
 #include "busmapping_p.h"
+#include "simboard_p.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QRegularExpression>
@@ -9,20 +10,7 @@
 
 namespace {
 
-// Same table as the device manager and the simulation.
-uint32_t channelCount(uint32_t type)
-{
-    switch (type) {
-    case 4:
-    case 5:
-    case 24:
-        return 2;
-    case 14:
-        return 4;
-    default:
-        return 1;
-    }
-}
+using simboard::channelCount;
 
 QString executableFolder()
 {

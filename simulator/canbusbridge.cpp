@@ -1,6 +1,7 @@
 #include "canbusbridge_p.h"
 
 #include "busiothread_p.h"
+#include "simboard_p.h"
 
 #include <QtCore/QVariant>
 #include <QtSerialBus/QCanBus>
@@ -29,28 +30,8 @@ bool takesBitRate(const QString &plugin)
     return plugin != QLatin1String("socketcan") && plugin != QLatin1String("virtualcan");
 }
 
-// Same table as the device manager.
-uint32_t channelCount(uint32_t type)
-{
-    switch (type) {
-    case 4:
-    case 5:
-    case 24:
-        return 2;
-    case 14:
-        return 4;
-    default:
-        return 1;
-    }
-}
-
-uint32_t bitRate(uint8_t timing0, uint8_t timing1)
-{
-    const uint32_t prescaler = timing0 & 0x3F;
-    const uint32_t tseg1 = timing1 & 0x0F;
-    const uint32_t tseg2 = (timing1 >> 4) & 0x07;
-    return 16000000u / ((tseg1 + tseg2 + 3) * 2 * (prescaler + 1));
-}
+using simboard::bitRate;
+using simboard::channelCount;
 
 // VCI record -> Qt frame; nothing for a record no bus can carry (identifier too long for its
 // format, more than 8 bytes). A remote frame carries its length as a payload of that many zeros:

@@ -18,6 +18,7 @@
 #include "vci_sim.h"
 
 #include "canbusbridge_p.h"
+#include "simboard_p.h"
 
 #include <algorithm>
 #include <array>
@@ -75,30 +76,8 @@ std::optional<Ep> epByName(const char *name)
     return std::nullopt;
 }
 
-// Same table as the device manager: types 4, 5 and 24 have two channels, 14 has four.
-uint32_t channelCount(uint32_t devType)
-{
-    switch (devType) {
-    case 4:
-    case 5:
-    case 24:
-        return 2;
-    case 14:
-        return 4;
-    default:
-        return 1;
-    }
-}
-
-// Same rule as the device manager: 16 MHz / ((tseg1 + tseg2 + 3) * 2 * (prescaler + 1)),
-// e.g. (0x00, 0x1C) -> 500000. The divisor is never below 6.
-uint32_t bitRate(uint8_t timing0, uint8_t timing1)
-{
-    const uint32_t prescaler = timing0 & 0x3F;
-    const uint32_t tseg1 = timing1 & 0x0F;
-    const uint32_t tseg2 = (timing1 >> 4) & 0x07;
-    return 16000000u / ((tseg1 + tseg2 + 3) * 2 * (prescaler + 1));
-}
+using simboard::bitRate;
+using simboard::channelCount;
 
 // Bus bits of a frame as the receive buffer counts them: standard 44, extended 64, plus 8 per
 // data byte of a data frame.
