@@ -1,27 +1,10 @@
 #include "devicesession.h"
 
+#include "bittimings.h"
 #include "canreadthread.h"
 #include "canwritethread.h"
 #include "devcan.h"
 #include "vci_sim.h"
-
-namespace {
-
-struct RateTiming
-{
-    uint rate;
-    quint8 timing0;
-    quint8 timing1;
-};
-
-// Sample point near 87.5 %.
-constexpr RateTiming Rates[] = {
-    {1000000, 0x00, 0x14}, {800000, 0x00, 0x16}, {500000, 0x00, 0x1C}, {250000, 0x01, 0x1C},
-    {125000, 0x03, 0x1C},  {100000, 0x04, 0x1C}, {50000, 0x09, 0x1C},  {20000, 0x18, 0x1C},
-    {10000, 0x31, 0x1C},   {5000, 0xBF, 0xFF},
-};
-
-} // namespace
 
 DeviceSession::DeviceSession(QObject *parent) : QObject(parent) {}
 
@@ -32,20 +15,13 @@ DeviceSession::~DeviceSession()
 
 bool DeviceSession::timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1)
 {
-    for (const RateTiming &r : Rates) {
-        if (r.rate == bitRate) {
-            timing0 = r.timing0;
-            timing1 = r.timing1;
-            return true;
-        }
-    }
-    return false;
+    return bittimings::timingFor(bitRate, timing0, timing1);
 }
 
 QVector<uint> DeviceSession::bitRates()
 {
     QVector<uint> rates;
-    for (const RateTiming &r : Rates)
+    for (const bittimings::RateTiming &r : bittimings::Rates)
         rates << r.rate;
     return rates;
 }

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "bittimings.h"
 #include "canobj.h"
 #include "canobjstr.h"
 #include "canreadthread.h"
@@ -21,24 +22,6 @@
 
 #include <cstdio>
 #include <unistd.h>
-
-namespace {
-
-struct RateTiming
-{
-    uint rate;
-    quint8 timing0;
-    quint8 timing1;
-};
-
-// Timing bytes for the adapter's 16 MHz clock, sample point near 87.5 %.
-constexpr RateTiming Rates[] = {
-    {1000000, 0x00, 0x14}, {800000, 0x00, 0x16}, {500000, 0x00, 0x1C}, {250000, 0x01, 0x1C},
-    {125000, 0x03, 0x1C},  {100000, 0x04, 0x1C}, {50000, 0x09, 0x1C},  {20000, 0x18, 0x1C},
-    {10000, 0x31, 0x1C},   {5000, 0xBF, 0xFF},
-};
-
-} // namespace
 
 QTextStream &out()
 {
@@ -86,14 +69,7 @@ bool parseBitRate(const QString &text, uint &bitRate)
 
 bool timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1)
 {
-    for (const RateTiming &r : Rates) {
-        if (r.rate == bitRate) {
-            timing0 = r.timing0;
-            timing1 = r.timing1;
-            return true;
-        }
-    }
-    return false;
+    return bittimings::timingFor(bitRate, timing0, timing1);
 }
 
 bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error)
