@@ -208,6 +208,8 @@ bool KvDeviceSession::start()
     }
     frameReader->start(channels());
     for (Channel &c : used) {
+        if (!threadsOn)
+            break;
         c.reader = new CanReadThread(ulong(c.number));
         c.writer = new CanWriteThread(ulong(c.number));
         const int number = c.number;
@@ -218,10 +220,14 @@ bool KvDeviceSession::start()
             },
             Qt::DirectConnection);
     }
-    for (const Channel &c : qAsConst(used))
-        c.reader->start();
-    for (const Channel &c : qAsConst(used))
-        c.writer->start();
+    for (const Channel &c : qAsConst(used)) {
+        if (c.reader)
+            c.reader->start();
+    }
+    for (const Channel &c : qAsConst(used)) {
+        if (c.writer)
+            c.writer->start();
+    }
     setState(Started);
     return true;
 }
@@ -249,12 +255,16 @@ void KvDeviceSession::stop()
                 t->waitForFinish();
         }
         for (const Channel &c : qAsConst(used)) {
-            c.writer->stop();
-            c.reader->stop();
+            if (c.writer) {
+                c.writer->stop();
+                c.reader->stop();
+            }
         }
         for (const Channel &c : qAsConst(used)) {
-            c.writer->waitForFinish();
-            c.reader->waitForFinish();
+            if (c.writer) {
+                c.writer->waitForFinish();
+                c.reader->waitForFinish();
+            }
         }
         frameReader->stop();
         for (Channel &c : used) {

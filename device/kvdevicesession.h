@@ -126,6 +126,11 @@ public:
     void addSender(KvThread *sender);
     void removeSender(KvThread *sender);
 
+    // On by default. Off, start() brings the device and channels up without receive and
+    // transmit threads, and stop() takes them down: for a host that runs its own (the tests of
+    // those threads, a benchmark of one of them). Set while Closed.
+    void setChannelThreads(bool on) { threadsOn = on; }
+
     // Simulated adapter only: wire two channels of the device to one bus; bus timing on or off.
     bool wire(int channelA, int channelB);
     bool setSimulatedBusTiming(bool on);
@@ -164,6 +169,7 @@ private:
     quint32 index = 0;
     QVector<Channel> used;
     State current = Closed;
+    bool threadsOn = true;
     QString error;
     QVector<QPointer<KvThread>> senders;
     const std::shared_ptr<kavri::detail::SessionReader> frameReader;
