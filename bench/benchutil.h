@@ -3,6 +3,7 @@
 #define BENCHUTIL_H
 
 #include "devcan.h"
+#include "kvdevicesession.h"
 #include "vci_sim.h"
 
 #include <benchmark/benchmark.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 namespace bench {
 
@@ -52,22 +54,21 @@ inline double wallSeconds()
 }
 
 // A fresh simulated four-channel adapter, every channel started at 1 Mbit/s, without bus timing:
-// the simulator then costs as little as it can, and what is measured is the engine.
+// the simulator then costs as little as it can, and what is measured is the engine. Brought up by
+// the engine's device session without its worker threads, since each benchmark starts the
+// threads it measures; the previous call's session is stopped first.
 inline bool openFourChannels()
 {
+    DevCan::instance(); // built first, so that it outlives the session below
+    static std::unique_ptr<KvDeviceSession> session;
+    session.reset();
     VSIM_Reset();
-    DevCan &device = DevCan::instance();
-    if (device.openDevice(DeviceType, DeviceIndex, 0) != 1)
-        return false;
-    VCI_INIT_CONFIG config{};
-    config.AccMask = 0xFFFFFFFF;
-    config.Timing0 = 0x00;
-    config.Timing1 = 0x14; // 1 Mbit/s
-    for (int c = 0; c < Channels; ++c) {
-        if (device.initCAN(c, &config) != 1 || device.StartCAN(c) != 1)
-            return false;
-    }
-    return true;
+    session.reset(new KvDeviceSession);
+    session->setChannelThreads(false);
+    session->setDevice(DeviceType, DeviceIndex);
+    for (int c = 0; c < Channels; ++c)
+        session->addChannel(c, 1000000);
+    return session->start();
 }
 
 // One value of /proc/self/status in KiB ("VmHWM", "VmRSS"); -1 when it cannot be read.

@@ -2,25 +2,27 @@
 #define SIMULATEDDEVICE_H
 
 #include "devcan.h"
+#include "kvdevicesession.h"
 #include "vci_sim.h"
 
+#include <memory>
+
 // A fresh simulated world with a two-channel adapter (type 4, index 0) open and its first
-// `channels` channels started at 500 kbit/s, through the engine's own device manager. False when
-// any step fails.
-inline bool startSimulatedDevice(unsigned long channels)
+// `channels` channels started at 500 kbit/s, through the engine's device session, without its
+// worker threads: the tests run the threads they examine themselves. The previous call's session
+// is stopped first. False when any step fails.
+inline bool startSimulatedDevice(int channels)
 {
+    DevCan::instance(); // built first, so that it outlives the session below
+    static std::unique_ptr<KvDeviceSession> session;
+    session.reset();
     VSIM_Reset();
-    DevCan &dev = DevCan::instance();
-    if (dev.openDevice(4, 0, 0) != 1)
-        return false;
-    VCI_INIT_CONFIG config{};
-    config.AccMask = 0xFFFFFFFF;
-    config.Timing1 = 0x1C;
-    for (unsigned long ch = 0; ch < channels; ++ch) {
-        if (dev.initCAN(ch, &config) != 1 || dev.StartCAN(ch) != 1)
-            return false;
-    }
-    return true;
+    session.reset(new KvDeviceSession);
+    session->setChannelThreads(false);
+    session->setDevice(4, 0);
+    for (int ch = 0; ch < channels; ++ch)
+        session->addChannel(ch, 500000);
+    return session->start();
 }
 
 #endif // SIMULATEDDEVICE_H
