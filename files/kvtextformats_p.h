@@ -92,6 +92,7 @@ protected:
 class CandumpFrameReader : public TextFrameReader
 {
 protected:
+    bool start() override;
     LineKind parse(const TextField &line, KvFrame &frame) override;
     bool haveOrigin = false;
 };

@@ -407,6 +407,20 @@ LineKind parseCandumpLine(const TextField &line, KvFrame &frame)
     return readCandumpData(rest, restSize, frame) ? LineKind::Frame : LineKind::Bad;
 }
 
+bool CandumpFrameReader::start()
+{
+    // The writer of a conversion wants the start before the first frame is read.
+    forEachLine(file.peek(16 * 1024), 64, [this](const TextField &line) {
+        KvFrame f;
+        if (parseCandumpLine(line, f) != LineKind::Frame)
+            return true;
+        haveOrigin = true;
+        epochNs = f.timeNs;
+        return false;
+    });
+    return true;
+}
+
 LineKind CandumpFrameReader::parse(const TextField &line, KvFrame &frame)
 {
     const LineKind kind = parseCandumpLine(line, frame);
