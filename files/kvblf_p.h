@@ -37,7 +37,7 @@ const int FileHeaderSize = 144;
 const int ObjectBaseSize = 16;
 const int ContainerHeaderSize = 16;
 // Bounds that keep a hostile file from taking memory: real containers hold 128 KiB.
-const int MaxContainerBytes = 64 * 1024 * 1024;
+const int MaxContainerBytes = 16 * 1024 * 1024;
 const int MaxObjectBytes = 16 * 1024 * 1024;
 } // namespace blf
 

@@ -73,6 +73,7 @@ protected:
     virtual LineKind parse(const TextField &line, KvFrame &frame) = 0;
 
     BlockLines lines;
+    bool ended = false; // an end line was read: nothing after it belongs to the recording
 };
 
 class AscFrameReader : public TextFrameReader

@@ -230,7 +230,7 @@ KvFrameReader::Result TextFrameReader::next(KvFrame &frame)
 {
     TextField line;
     bool tooLong = false;
-    while (lines.next(line, tooLong)) {
+    while (!ended && lines.next(line, tooLong)) {
         if (tooLong)
             return Skipped;
         switch (parse(line, frame)) {
@@ -244,6 +244,7 @@ KvFrameReader::Result TextFrameReader::next(KvFrame &frame)
         case LineKind::Other:
             break;
         case LineKind::EndOfData:
+            ended = true;
             return End;
         }
     }
