@@ -11,6 +11,7 @@ private slots:
     void commandsDoTheirWork_data();
     void commandsDoTheirWork();
     void monitorShowsFramesFromAnotherProcessOnABridgedBus();
+    void convertKeepsEveryFrame();
     void tasksRunInEachMode_data();
     void tasksRunInEachMode();
     void errorsGiveOneLineAndNonZeroExit_data();
@@ -156,6 +157,27 @@ void tst_Kvcan::monitorShowsFramesFromAnotherProcessOnABridgedBus()
     QVERIFY(out.contains("3 frames shown, 3 received"));
 }
 
+// A recording through two conversions comes back frame for frame, with the summary line.
+void tst_Kvcan::convertKeepsEveryFrame()
+{
+    QTemporaryDir dir;
+    const QString blf = dir.filePath("r.blf");
+    const QString log = dir.filePath("r.log");
+    Result r = run({"convert", example("recording.asc"), blf});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    const QRegularExpressionMatch m =
+        QRegularExpression("^converted ([0-9,]+) frames, skipped 0 lines, 0 error frames\n$")
+            .match(r.out);
+    QVERIFY2(m.hasMatch(), qPrintable(r.out));
+    QVERIFY(r.err.isEmpty()); // no progress bar off a terminal
+    r = run({"convert", blf, log, "--to", "candump"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY(r.out.startsWith("converted " + m.captured(1) + " frames"));
+    QFile f(log);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll().count('\n'), m.captured(1).remove(',').toInt());
+}
+
 void tst_Kvcan::tasksRunInEachMode_data()
 {
     QTest::addColumn<QString>("mode");
@@ -185,19 +207,37 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("message");
     QTest::newRow("missing replay file")
-        << QStringList{"replay", "/nonexistent/x.asc"} << "cannot open";
+        << QStringList{"replay", "/nonexistent/x.asc"} << "no such file";
     QTest::newRow("missing image") << QStringList{"flash", "/nonexistent/fw.bin"} << "cannot open";
     QTest::newRow("missing task list")
         << QStringList{"tasks", "/nonexistent/t.xml"} << "cannot open";
     QTest::newRow("bad frame") << QStringList{"send", "12G#11"} << "bad frame";
     QTest::newRow("too much data") << QStringList{"send", "123#112233445566778899"} << "bad frame";
     QTest::newRow("standard id too big") << QStringList{"send", "800#"} << "bad frame";
-    QTest::newRow("unknown format")
-        << QStringList{"replay", example("tasks.xml")} << "unknown format";
+    QTest::newRow("not a recording")
+        << QStringList{"replay", example("tasks.xml")} << "not a recording of any known format";
     QTest::newRow("log that is not a candump log")
-        << QStringList{"replay", write("notes.log", "started the bench\n")} << "unknown format";
+        << QStringList{"replay", write("notes.log", "started the bench\n")}
+        << "not a recording of any known format";
+    QTest::newRow("content that contradicts the format asked for")
+        << QStringList{"replay", example("recording.asc"), "--format", "blf"} << "not a blf";
     QTest::newRow("unknown format option")
-        << QStringList{"replay", example("recording.asc"), "--format", "blf"} << "unknown format";
+        << QStringList{"replay", example("recording.asc"), "--format", "mdf"} << "unknown format";
+    QTest::newRow("random bytes named .asc")
+        << QStringList{"replay", write("noise.asc", QByteArray(5000, '\x01'))}
+        << "not a recording of any known format";
+    QTest::newRow("convert: input refused")
+        << QStringList{"convert", write("noise2.asc", QByteArray(5000, '\x01')), "out.csv"}
+        << "not a recording";
+    QTest::newRow("convert: missing output folder")
+        << QStringList{"convert", example("recording.asc"), "/nonexistent/out.blf"}
+        << "/nonexistent/out.blf";
+    QTest::newRow("convert: output is a folder")
+        << QStringList{"convert", example("recording.asc"), "/tmp", "--to", "csv"}
+        << "not a regular file";
+    QTest::newRow("convert: nothing to convert")
+        << QStringList{"convert", write("fd.log", "(1.0) can0 123##1AA\n"), write("fd.csv", "")}
+        << "nothing converted";
     QTest::newRow("bad bit rate") << QStringList{"send", "--bitrate", "333k", "1#"} << "bit rate";
     QTest::newRow("channel beyond device")
         << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"}

@@ -4,6 +4,7 @@
 #include "firmwarecheck.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
+#include "kvformatregistry.h"
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
 #include "kvnamemapping.h"
@@ -55,50 +56,6 @@ bool parseRange(const QString &text, KvIdFilter &filter)
         ok2 = ok1;
     filter.note = text;
     return ok1 && ok2 && parts.size() <= 2;
-}
-
-// The file type for a recording given without --format: from its ending, and from its content
-// where the ending leaves a choice. -1 when neither tells.
-//   .asc: our own form (two header lines, then frame lines from the first column with single
-//         spaces) is 2; padded columns, indented event lines or another tool's header lines
-//         after the first two make it 3.
-//   else: a candump log, "(1436509052.249713) can0 123#11", is 4.
-int detectFileType(const QString &file)
-{
-    const QString suffix = QFileInfo(file).suffix().toLower();
-    if (suffix == QLatin1String("bin"))
-        return 0;
-    if (suffix == QLatin1String("csv"))
-        return 1;
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const int linesLooked = 64;
-    const qint64 maxLine = 4096;
-    if (suffix == QLatin1String("asc")) {
-        for (int n = 1; n <= linesLooked && !f.atEnd(); ++n) {
-            const QByteArray line = f.readLine(maxLine);
-            const QByteArray text = line.trimmed().toLower();
-            if (n <= 2 || text.isEmpty())
-                continue;
-            if (line.at(0) == ' ' || line.at(0) == '\t')
-                return 3;
-            if (line.at(0) >= '0' && line.at(0) <= '9')
-                return line.contains("  ") || line.contains('\t') ? 3 : 2;
-            if (text.startsWith("begin triggerblock") || text.startsWith("base ") ||
-                text.contains("internal events logged"))
-                return 3;
-        }
-        return 2;
-    }
-    static const QRegularExpression candump(
-        QStringLiteral("^\\(\\d+\\.\\d+\\)\\s+\\S+\\s+[0-9A-Fa-f]+#"));
-    for (int n = 1; n <= linesLooked && !f.atEnd(); ++n) {
-        const QString line = QString::fromLatin1(f.readLine(maxLine)).trimmed();
-        if (!line.isEmpty())
-            return candump.match(line).hasMatch() ? 4 : -1;
-    }
-    return -1;
 }
 
 } // namespace
@@ -275,11 +232,13 @@ int runReplay(const QStringList &args)
     addDeviceOptions(parser);
     parser.addPositionalArgument("file", "Recording to replay.");
     parser.addOption({"format",
-                      "bin, csv, asc, asclog (ASC from other tools) or candump (default: from the "
-                      "file ending and content).",
+                      KvFormatRegistry::names() + " (default: from the content; asclog is ASC "
+                                                  "from other tools).",
                       "format"});
     parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
     parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
+    parser.addOption(
+        {"max-gap", "Longest pause between two frames, in ms (0: none).", "ms", "10000"});
     DeviceOptions device;
     if (const int rc =
             parseArgs(parser, args, "Replay a recorded frame file onto a channel.", device);
@@ -288,24 +247,18 @@ int runReplay(const QStringList &args)
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one file to replay"), 2);
     const QString file = parser.positionalArguments().at(0);
-    // Indexed by file type.
-    static const QStringList formats{"bin", "csv", "asc", "asclog", "candump"};
-    const QString unknownFormat =
-        QStringLiteral("unknown format '%1': use --format bin, csv, asc, asclog or candump");
-    QString format = parser.value("format").toLower();
-    if (!format.isEmpty() && !formats.contains(format))
-        return fail(unknownFormat.arg(format), 2);
-    QFile probe(file);
-    if (!probe.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("cannot open %1: %2").arg(file, probe.errorString()));
-    probe.close();
-    if (format.isEmpty()) {
-        const int detected = detectFileType(file);
-        if (detected < 0)
-            return fail(unknownFormat.arg(QFileInfo(file).suffix().toLower()), 2);
-        format = formats.at(detected);
-    }
-    const int fileType = formats.indexOf(format);
+    // The registry checks the content (and refuses what is no recording) before anything is
+    // sent. The application's own forms keep their replay; the others are paced by their stamps.
+    QString error;
+    const KvFormat *detected = KvFormatRegistry::detect(file, parser.value("format"), &error);
+    if (!detected)
+        return fail(error, error.startsWith(QLatin1String("unknown format")) ? 2 : 1);
+    const QString format = detected->name;
+    const int fileType = detected->replayFileType;
+    bool gapOk = false;
+    const qint64 maxGap = parser.value("max-gap").toLongLong(&gapOk);
+    if (!gapOk)
+        return fail(QStringLiteral("bad --max-gap '%1'").arg(parser.value("max-gap")), 2);
 
     taskObj task;
     task.interval = parser.value("interval").toInt();
@@ -325,7 +278,11 @@ int runReplay(const QStringList &args)
             return 1;
         KvSendFileThread replay(device.channel);
         session.addSender(&replay);
-        replay.setFileType(fileType);
+        if (fileType >= 0)
+            replay.setFileType(fileType);
+        else
+            replay.setFormat(format);
+        replay.setMaxGap(maxGap);
         replay.setFileName(file);
         replay.setParameter(task);
         ProgressBar bar(QStringLiteral("replay"));
@@ -348,15 +305,25 @@ int runReplay(const QStringList &args)
         runUntil(-1, [&] { return replay.isFinished(); });
         QCoreApplication::processEvents();
         bar.finish();
-        if (!begun)
-            exitCode = fail(QStringLiteral("cannot read %1 as %2").arg(file, format));
-        else if (refused)
+        const qint64 sentFrames = stats.sendCount - before;
+        if (!begun) {
+            exitCode = fail(replay.errorString().isEmpty()
+                                ? QStringLiteral("cannot read %1 as %2").arg(file, format)
+                                : replay.errorString());
+        } else if (refused) {
             exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
-        else
-            out() << QStringLiteral("replayed %1 frames from %2 on channel %3\n")
-                         .arg(stats.sendCount - before)
+        } else {
+            out() << QStringLiteral("replayed %1 frames from %2 on channel %3, skipped %4 lines\n")
+                         .arg(sentFrames)
                          .arg(file)
-                         .arg(device.channel);
+                         .arg(device.channel)
+                         .arg(replay.skippedLines());
+            if (replay.endReason() == KvSendFileThread::ReadError)
+                exitCode = fail(QStringLiteral("stopped at a truncated or broken file: %1")
+                                    .arg(replay.errorString()));
+            else if (sentFrames == 0)
+                exitCode = fail(QStringLiteral("no frame replayed from %1").arg(file));
+        }
     }
     out().flush();
     return exitCode;

@@ -20,8 +20,9 @@ constexpr Command Commands[] = {
     {"demo", runDemo, "Show everything the engine does on a simulated two-channel adapter."},
     {"monitor", runMonitor, "Live trace of a channel, with ID filters and a watch view."},
     {"send", runSend, "Send frames given as ID#DATA through the transmit pipe."},
-    {"replay", runReplay, "Replay a recorded frame file (binary, CSV, ASC or candump log)."},
+    {"replay", runReplay, "Replay a recording (binary, CSV, ASC, candump log or BLF)."},
     {"flash", runFlash, "Download a firmware image over CAN."},
+    {"convert", runConvert, "Convert a recording into another format (csv, asc, candump, blf)."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
 };
 
