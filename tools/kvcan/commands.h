@@ -15,6 +15,7 @@ int runSend(const QStringList &args);
 int runReplay(const QStringList &args);
 int runFlash(const QStringList &args);
 int runTasks(const QStringList &args);
+int runDbc(const QStringList &args);
 
 // Helpers the subcommands share.
 void printWatchList(uint channel);

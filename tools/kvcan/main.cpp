@@ -23,6 +23,7 @@ constexpr Command Commands[] = {
     {"replay", runReplay, "Replay a recorded frame file (binary, CSV, ASC or candump log)."},
     {"flash", runFlash, "Download a firmware image over CAN."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
+    {"dbc", runDbc, "List the messages and signals of a DBC file."},
 };
 
 void usage(FILE *to)
