@@ -2,6 +2,7 @@
 
 #include <QtCore/QSet>
 
+#include <charconv>
 #include <cmath>
 
 namespace kavri {
@@ -175,7 +176,14 @@ const DbcParser::Token &DbcParser::peek()
 
 bool DbcParser::isKeyword(const Token &t) const
 {
-    return t.kind == Token::Word && keywords().contains(t.text);
+    // Every keyword but VERSION and FILTER ends in '_'; the test spares most names and all
+    // numbers the hash.
+    if (t.kind != Token::Word || t.text.isEmpty())
+        return false;
+    const QChar last = t.text.at(t.text.size() - 1);
+    if (last != QLatin1Char('_') && last != QLatin1Char('N') && last != QLatin1Char('R'))
+        return false;
+    return keywords().contains(t.text);
 }
 
 void DbcParser::skipStatement()
@@ -230,12 +238,34 @@ bool DbcParser::string(QString &out)
     return false;
 }
 
+// Numbers are read with std::from_chars: independent of the process's locale (a host that set a
+// decimal comma must not change what "0.5" means) and several times faster than the locale-aware
+// readers, which matters for files of many thousand signals.
+template <typename T> static bool parseNumber(const QString &text, T &out)
+{
+    char buffer[64];
+    int n = text.size();
+    if (n == 0 || n >= int(sizeof buffer))
+        return false;
+    const QChar *s = text.constData();
+    int from = s[0] == QLatin1Char('+') ? 1 : 0;
+    for (int i = from; i < n; ++i) {
+        const ushort c = s[i].unicode();
+        if (c > 127)
+            return false;
+        buffer[i - from] = char(c);
+    }
+    n -= from;
+    const auto result = std::from_chars(buffer, buffer + n, out);
+    return result.ec == std::errc() && result.ptr == buffer + n;
+}
+
 bool DbcParser::number(double &out)
 {
     const Token t = next();
     bool ok = false;
     if (t.kind == Token::Word)
-        out = t.text.toDouble(&ok);
+        ok = parseNumber(t.text, out);
     if (!ok) {
         error(t.line,
               QStringLiteral("number expected %1").arg(place(t.text, t.kind == Token::End)));
