@@ -53,6 +53,10 @@
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"
 
+#include "kvdbcdatabase.h"
+#include "kvdbcformat.h"
+#include "kvsignaldecoder.h"
+
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.
 class KAVRI_EXPORT Kavri

@@ -105,6 +105,16 @@ if alone and largest and median(largest, "frames_per_second"):
     at_least("  the same / download thread alone (bare consumer)",
              median(largest, "frames_per_second") / alone, 1, "x")
 
+dbc = median("BM_DecodeEightSignals", "items_per_second")
+at_least("DBC decode, 8 signals a message, lookup included", dbc, 2e6, "frames/s")
+canmatrix = median("BM_CanmatrixDecode", "items_per_second")
+if dbc and canmatrix:
+    at_least("DBC decode / canmatrix, same frames", dbc / canmatrix, 100, "x")
+load = median("BM_LoadDbcMegabyte", "cpu_time")
+at_most("DBC load, 1 MB file (CPU time)", load, 50, "ms")
+at_least("signal decoder draining the DBC queue", median("BM_SignalDecoderPoll", "items_per_second"),
+         2e6, "frames/s")
+
 print("| figure | measured | goal | ratio | met |")
 print("|---|---|---|---|---|")
 for what, value, goal, ratio, met in rows:

@@ -7,7 +7,9 @@
 
 #include <mutex>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -450,6 +452,16 @@ void KvBuffer::ClearDBC()
 {
     const std::lock_guard<std::mutex> locker(dbcLock);
     dbcQueue.clear();
+}
+
+int KvBuffer::takeDBCFrames(QVector<VCI_CAN_OBJ> &out, int max)
+{
+    const std::lock_guard<std::mutex> locker(dbcLock);
+    const int n = int(std::min<size_t>(dbcQueue.size(), size_t(std::max(max, 0))));
+    out.reserve(out.size() + n);
+    std::copy(dbcQueue.begin(), dbcQueue.begin() + n, std::back_inserter(out));
+    dbcQueue.erase(dbcQueue.begin(), dbcQueue.begin() + n);
+    return n;
 }
 
 void KvBuffer::setGBT27930Run(bool on)

@@ -140,6 +140,10 @@ public:
     // Copies the oldest frame without removing it; false, `out` untouched, when empty.
     bool DBCFrame(VCI_CAN_OBJ &out);
     void ClearDBC();
+    // Takes up to `max` of the oldest frames out, appending them to `out` in order; the number
+    // taken (0 when empty or `max` is below 1). One lock for the whole batch, so a decoder drains
+    // the queue without contending with the receive thread frame by frame.
+    int takeDBCFrames(QVector<VCI_CAN_OBJ> &out, int max);
 
     // GB/T 27930 queue: received extended frames for the application's charger-protocol
     // decoding; carried fields as in the DBC queue.

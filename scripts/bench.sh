@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmarks: configures a Release build in build-bench/, builds the library and the
-# benchmark programs, runs every benchmark (python-can's ASC reader included, through Debian's
-# /usr/bin/python3) and prints a summary of every figure against its goal.
+# benchmark programs, runs every benchmark (python-can's ASC reader and canmatrix included, through
+# Debian's /usr/bin/python3) and prints a summary of every figure against its goal.
 #
 #   bash scripts/bench.sh            full run, three repetitions of each benchmark, medians
 #   bash scripts/bench.sh --smoke    one short iteration of each (for CI; figures mean nothing)
@@ -21,7 +21,7 @@ case "${1:-}" in
 esac
 build=${KAVRI_BENCH_BUILD_DIR:-build-bench}
 
-packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libbenchmark-dev python3-can)
+packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libbenchmark-dev python3-can python3-canmatrix)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -45,7 +45,7 @@ else
     unset KAVRI_BENCH_SMOKE
     args=(--benchmark_repetitions=3)
 fi
-for program in bench_buffer bench_channels bench_readers bench_firmware; do
+for program in bench_buffer bench_channels bench_readers bench_firmware bench_signals; do
     "$build/bin/$program" "${args[@]}" --benchmark_out="$results/$program.json" \
         --benchmark_out_format=json
 done

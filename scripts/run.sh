@@ -14,6 +14,8 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
 packages+=(python3-can can-utils)
 # The binary logging format is read and written with zlib.
 packages+=(zlib1g-dev)
+# The peer the DBC decoder is checked against.
+packages+=(python3-canmatrix)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -16,6 +16,7 @@ int runReplay(const QStringList &args);
 int runFlash(const QStringList &args);
 int runTasks(const QStringList &args);
 int runConvert(const QStringList &args);
+int runDbc(const QStringList &args);
 
 // Helpers the subcommands share.
 void printWatchList(uint channel);

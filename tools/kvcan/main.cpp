@@ -24,6 +24,7 @@ constexpr Command Commands[] = {
     {"flash", runFlash, "Download a firmware image over CAN."},
     {"convert", runConvert, "Convert a recording into another format (csv, asc, candump, blf)."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
+    {"dbc", runDbc, "List the messages and signals of a DBC file."},
 };
 
 void usage(FILE *to)
