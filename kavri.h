@@ -56,6 +56,14 @@
 #include "kvdbcdatabase.h"
 #include "kvdbcformat.h"
 #include "kvsignaldecoder.h"
+#include "kvgbtdecoder.h"
+#include "kvgbtjson.h"
+#include "kvgbtmessage.h"
+#include "kvgbtmonitor.h"
+#include "kvgbtsession.h"
+#include "kvgbtsimulation.h"
+#include "kvj1939id.h"
+#include "kvj1939transport.h"
 
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.

@@ -68,6 +68,10 @@ at_least("getFrame (text conversion)", median("BM_GetFrame", "items_per_second")
          "records/s")
 at_least("getWatchFrame (text conversion)", median("BM_GetWatchFrame", "items_per_second"), 2e6,
          "records/s")
+at_least("charging: J1939 reassembly + GB/T 27930 decoding",
+         median("BM_ReassembleDecode", "items_per_second"), 1e6, "frames/s")
+at_least("charging: whole session tracker", median("BM_SessionTracker", "items_per_second"), 1e6,
+         "frames/s")
 at_least("4 channels received", median("BM_ReceiveFourChannels", "items_per_second"), 1e6,
          "frames/s")
 at_least("4 channels sent", median("BM_TransmitFourChannels", "items_per_second"), 1e6,

@@ -496,6 +496,17 @@ bool KvBuffer::GBT27930Frame(VCI_CAN_OBJ &out)
     return true;
 }
 
+int KvBuffer::takeGBT27930Frames(QVector<VCI_CAN_OBJ> &out, int max)
+{
+    const std::lock_guard<std::mutex> locker(gbtLock);
+    const int n = int(std::min<size_t>(gbtQueue.size(), size_t(std::max(max, 0))));
+    for (int i = 0; i < n; ++i) {
+        out.append(gbtQueue.front());
+        gbtQueue.pop_front();
+    }
+    return n;
+}
+
 bool KvBuffer::DeleteGBT27930Frame()
 {
     const std::lock_guard<std::mutex> locker(gbtLock);

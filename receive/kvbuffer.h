@@ -153,6 +153,9 @@ public:
     int addGBT27930Frame(VCI_CAN_OBJ *frames, int count);
     // Takes the oldest frame out; false, `out` untouched, when empty.
     bool GBT27930Frame(VCI_CAN_OBJ &out);
+    // Takes up to `max` of the oldest frames out, in order, appending them to `out` under one
+    // hold of the lock; returns how many (0 when empty or for a `max` below 1).
+    int takeGBT27930Frames(QVector<VCI_CAN_OBJ> &out, int max);
     // Drops the oldest frame; false when empty.
     bool DeleteGBT27930Frame();
     void ClearGBT27930();
