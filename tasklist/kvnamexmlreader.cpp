@@ -1,5 +1,7 @@
 #include "kvnamexmlreader.h"
 
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtWidgets/QTableWidget>
 
 #include <algorithm>
@@ -47,6 +49,12 @@ bool KvNameXmlReader::readFile(QIODevice *device)
         xml.raiseError(tr("No document to read."));
         return false;
     }
+    framesKept = 0;
+    const int firstRow = table ? table->rowCount() : 0;
+    // Sorting would move every row as it is added.
+    const bool sorting = table && table->isSortingEnabled();
+    if (sorting)
+        table->setSortingEnabled(false);
     if (xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("xml") &&
             xml.attributes().value(QLatin1String("version")) == QLatin1String("1.0"))
@@ -54,7 +62,44 @@ bool KvNameXmlReader::readFile(QIODevice *device)
         else
             xml.raiseError(tr("The file is not an XBEL version 1.0 file."));
     }
+    if (table) {
+        if (framesKept > frameLimit)
+            table->setRowCount(firstRow);
+        if (sorting)
+            table->setSortingEnabled(true);
+        if (table->rowCount() > firstRow)
+            table->scrollToItem(table->item(table->rowCount() - 1, 0));
+    }
     return !xml.error();
+}
+
+bool KvNameXmlReader::readFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        xml.raiseError(tr("%1 does not exist.").arg(fileName));
+        return false;
+    }
+    if (!info.isFile()) {
+        xml.raiseError(tr("%1 is not a regular file.").arg(fileName));
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        xml.raiseError(tr("Cannot open %1: %2").arg(fileName, file.errorString()));
+        return false;
+    }
+    return readFile(&file);
+}
+
+void KvNameXmlReader::setMaxFrames(qint64 frames)
+{
+    frameLimit = qMax<qint64>(1, frames);
+}
+
+qint64 KvNameXmlReader::maxFrames() const
+{
+    return frameLimit;
 }
 
 QString KvNameXmlReader::errorString() const
@@ -68,8 +113,14 @@ QString KvNameXmlReader::errorString() const
 void KvNameXmlReader::readXML()
 {
     while (xml.readNextStartElement()) {
-        if (xml.name() == QLatin1String("TaskObj"))
-            addItem(readTask());
+        if (xml.name() == QLatin1String("TaskObj")) {
+            const taskObj task = readTask();
+            if (framesKept > frameLimit) {
+                xml.raiseError(tr("The task list holds more than %1 frames.").arg(frameLimit));
+                return;
+            }
+            appendRow(task);
+        }
         xml.skipCurrentElement();
     }
     // Past the root only comments and white space may follow; reading on to the end is what
@@ -106,6 +157,9 @@ taskObj KvNameXmlReader::readTask()
 
     const int burstFrames = std::min(task.frames, MaxBurstFrames);
     const int bursts = std::min(task.times, MaxTaskFrames / burstFrames);
+    framesKept += qint64(burstFrames) * bursts;
+    if (framesKept > frameLimit)
+        return task;
     for (int b = 0; b < bursts; ++b) {
         CanData burst;
         for (int f = 0; f < burstFrames; ++f) {
@@ -120,8 +174,14 @@ taskObj KvNameXmlReader::readTask()
 
 void KvNameXmlReader::addItem(taskObj task)
 {
+    if (QTableWidgetItem *added = appendRow(task))
+        table->scrollToItem(added);
+}
+
+QTableWidgetItem *KvNameXmlReader::appendRow(const taskObj &task)
+{
     if (!table || task.dataList.isEmpty() || task.dataList.first().isEmpty())
-        return;
+        return nullptr;
     const CanObj frame = task.dataList.first().at(0);
 
     if (table->columnCount() < ColumnCount)
@@ -139,5 +199,5 @@ void KvNameXmlReader::addItem(taskObj task)
     table->setItem(row, 3,
                    new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
                                                               : QStringLiteral("Standard")));
-    table->scrollToItem(sendType);
+    return sendType;
 }
