@@ -11,6 +11,7 @@ namespace {
 constexpr int MaxBurstFrames = 100;
 constexpr int MaxTaskFrames = 1000;
 constexpr int ColumnCount = 4;
+constexpr int RowRun = 4096;
 
 QString sendTypeText(quint8 sendType)
 {
@@ -112,6 +113,13 @@ QString KvNameXmlReader::errorString() const
 
 void KvNameXmlReader::readXML()
 {
+    // Rows go into the table a run at a time: the table and its header grow once per run
+    // instead of once per row.
+    QVector<taskObj> pending;
+    const auto flush = [this, &pending] {
+        addRows(pending);
+        pending.clear();
+    };
     while (xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("TaskObj")) {
             const taskObj task = readTask();
@@ -119,10 +127,14 @@ void KvNameXmlReader::readXML()
                 xml.raiseError(tr("The task list holds more than %1 frames.").arg(frameLimit));
                 return;
             }
-            appendRow(task);
+            if (!task.dataList.isEmpty() && !task.dataList.first().isEmpty())
+                pending.append(task);
+            if (pending.size() == RowRun)
+                flush();
         }
         xml.skipCurrentElement();
     }
+    flush();
     // Past the root only comments and white space may follow; reading on to the end is what
     // reports a document that is cut short or carries anything else.
     while (!xml.atEnd())
@@ -182,22 +194,32 @@ QTableWidgetItem *KvNameXmlReader::appendRow(const taskObj &task)
 {
     if (!table || task.dataList.isEmpty() || task.dataList.first().isEmpty())
         return nullptr;
-    const CanObj frame = task.dataList.first().at(0);
+    return addRows({task});
+}
 
+QTableWidgetItem *KvNameXmlReader::addRows(const QVector<taskObj> &tasks)
+{
+    if (!table || tasks.isEmpty())
+        return nullptr;
     if (table->columnCount() < ColumnCount)
         table->setColumnCount(ColumnCount);
-    const int row = table->rowCount();
-    table->setRowCount(row + 1);
-
-    auto *sendType = new QTableWidgetItem(sendTypeText(frame.SendType));
-    sendType->setData(Qt::UserRole, QVariant::fromValue(task));
-    table->setItem(row, 0, sendType);
-    table->setItem(row, 1, new QTableWidgetItem(QString::asprintf("%08x ", frame.ID)));
-    table->setItem(row, 2,
-                   new QTableWidgetItem(frame.RemoteFlag == 1 ? QStringLiteral("Remote")
-                                                              : QStringLiteral("Data")));
-    table->setItem(row, 3,
-                   new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
-                                                              : QStringLiteral("Standard")));
-    return sendType;
+    const int first = table->rowCount();
+    table->setRowCount(first + tasks.size());
+    QTableWidgetItem *last = nullptr;
+    for (int i = 0; i < tasks.size(); ++i) {
+        const int row = first + i;
+        const CanObj &frame = tasks.at(i).dataList.first().at(0);
+        auto *sendType = new QTableWidgetItem(sendTypeText(frame.SendType));
+        sendType->setData(Qt::UserRole, QVariant::fromValue(tasks.at(i)));
+        table->setItem(row, 0, sendType);
+        last = sendType;
+        table->setItem(row, 1, new QTableWidgetItem(QString::asprintf("%08x ", frame.ID)));
+        table->setItem(row, 2,
+                       new QTableWidgetItem(frame.RemoteFlag == 1 ? QStringLiteral("Remote")
+                                                                  : QStringLiteral("Data")));
+        table->setItem(row, 3,
+                       new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
+                                                                  : QStringLiteral("Standard")));
+    }
+    return last;
 }

@@ -5,6 +5,7 @@
 #include "taskobj.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QVector>
 #include <QtCore/QXmlStreamReader>
 
 class QIODevice;
@@ -66,6 +67,8 @@ private:
     taskObj readTask();
     // The row's first item, or null when the task has no frame.
     QTableWidgetItem *appendRow(const taskObj &task);
+    // One row per task, each with a first frame; the first item of the last row.
+    QTableWidgetItem *addRows(const QVector<taskObj> &tasks);
 
     QXmlStreamReader xml;
     QTableWidget *table;
