@@ -6,7 +6,7 @@
 
 namespace {
 constexpr unsigned long ReadCapacity = 32;
-constexpr unsigned long IdlePollMs = 50;
+constexpr long IdlePollMs = 50;
 } // namespace
 
 CanReadThread::CanReadThread() : CanReadThread(0) {}
@@ -37,7 +37,7 @@ void CanReadThread::run()
 
         const unsigned long n = device.Receive(channel, frames, ReadCapacity, 0);
         if (n == 0 || n > ReadCapacity) {
-            QThread::msleep(IdlePollMs);
+            pauseWhileRunning(std::chrono::milliseconds(IdlePollMs));
             continue;
         }
         const int received = static_cast<int>(n);

@@ -1,7 +1,7 @@
 #include "canthread.h"
 
 namespace {
-constexpr unsigned long IdlePollMs = 50;
+constexpr long IdlePollMs = 50;
 } // namespace
 
 CanThread::CanThread() : CanThread(0) {}
@@ -17,5 +17,5 @@ void CanThread::run()
 {
     running = true;
     while (running)
-        QThread::msleep(IdlePollMs);
+        pauseWhileRunning(std::chrono::milliseconds(IdlePollMs));
 }

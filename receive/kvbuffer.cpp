@@ -526,6 +526,34 @@ void KvBuffer::addErrorData(VCI_ERR_INFO &info)
 {
     const std::lock_guard<std::mutex> locker(errorLock);
     errorQueue.push_back(info);
+    trimErrors();
+}
+
+void KvBuffer::trimErrors()
+{
+    const size_t bound = size_t(maxErrors.load());
+    if (errorQueue.size() <= bound)
+        return;
+    const size_t excess = errorQueue.size() - bound;
+    errorQueue.erase(errorQueue.begin(), errorQueue.begin() + std::ptrdiff_t(excess));
+    errorDrops.fetch_add(excess);
+}
+
+void KvBuffer::setMaxErrorCount(int count)
+{
+    const std::lock_guard<std::mutex> locker(errorLock);
+    maxErrors = qMax(1, count);
+    trimErrors();
+}
+
+int KvBuffer::maxErrorCount() const
+{
+    return maxErrors;
+}
+
+quint64 KvBuffer::droppedErrorCount() const
+{
+    return errorDrops;
 }
 
 bool KvBuffer::getErrorData(VCI_ERR_INFO &out)

@@ -160,10 +160,18 @@ public:
     bool DeleteGBT27930Frame();
     void ClearGBT27930();
 
-    // Error log: adapter error records, whole, oldest first.
+    // Error log: adapter error records, whole, oldest first. An adapter may report an error on
+    // every read, tens of thousands a second, so the log keeps at most maxErrorCount() records
+    // (10000 by default): a record added to a full log drops the oldest one, and each drop is
+    // counted. Neither reset() nor clear() touches the log or the count.
     void addErrorData(VCI_ERR_INFO &info);
     // Takes the oldest record out; false, `out` untouched, when empty.
     bool getErrorData(VCI_ERR_INFO &out);
+    // Below 1 reads as 1. A log longer than the new bound loses its oldest records (counted).
+    void setMaxErrorCount(int count);
+    int maxErrorCount() const;
+    // Records dropped since the buffer was built.
+    quint64 droppedErrorCount() const;
 
 protected:
     // Position of the watch record of `id`, or -1.
@@ -181,6 +189,7 @@ private:
     void mergeWatchFrame(const KvCanObj &record); // caller holds watchLock
     void emptyLists();
     static VCI_CAN_OBJ carriedFields(const VCI_CAN_OBJ &frame);
+    void trimErrors(); // caller holds errorLock
 
     std::deque<VCI_CAN_OBJ> dbcQueue; // guarded by dbcLock
     std::mutex dbcLock;
@@ -206,6 +215,9 @@ private:
 
     std::deque<VCI_ERR_INFO> errorQueue; // guarded by errorLock
     std::mutex errorLock;
+    // Written under errorLock; atomics so that they read without it.
+    std::atomic<int> maxErrors{10000};
+    std::atomic<quint64> errorDrops{0};
     std::atomic<bool> dbcRun{false};
     std::atomic<bool> gbtRun{false};
     std::mutex frameLock;

@@ -28,7 +28,7 @@ void KvThread::waitForFinish()
         return;
     while (!wait(RepeatStopMs)) {
         if (stopPending)
-            running = false;
+            clearRunning();
     }
     acquireWorkerState();
 }
@@ -49,9 +49,32 @@ bool KvThread::wait(QDeadlineTimer deadline)
     return done;
 }
 
-void KvThread::stop()
+void KvThread::clearRunning()
 {
     running = false;
+    {
+        const std::lock_guard<std::mutex> locker(pauseLock);
+    }
+    pauseEnded.notify_all();
+}
+
+bool KvThread::pauseUntil(std::chrono::steady_clock::time_point until)
+{
+    std::unique_lock<std::mutex> locker(pauseLock);
+    pauseEnded.wait_until(locker, until, [this] { return !running; });
+    return running;
+}
+
+bool KvThread::pauseWhileRunning(std::chrono::microseconds duration)
+{
+    if (duration.count() <= 0)
+        return running;
+    return pauseUntil(std::chrono::steady_clock::now() + duration);
+}
+
+void KvThread::stop()
+{
+    clearRunning();
     // An exchange rather than a store: should the worker's finished handler have stored its
     // false just before, a plain store would cut the checker's view of the handler's accesses
     // from the acquiring load after wait(); a read-modify-write keeps it.

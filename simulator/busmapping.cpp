@@ -2,6 +2,7 @@
 #include "simboard_p.h"
 
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QStringList>
 
@@ -11,6 +12,9 @@
 namespace {
 
 using simboard::channelCount;
+
+// A mapping is a few lines; a larger file is not one.
+constexpr qint64 MaxIniBytes = 1 << 20;
 
 QString executableFolder()
 {
@@ -57,10 +61,16 @@ BusMapping BusMapping::load(const char *envValue, const QString &iniPath)
 {
     if (envValue)
         return parse(QString::fromLocal8Bit(envValue));
-    QFile file(iniPath);
-    if (iniPath.isEmpty() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // Only a regular file of sane size: a FIFO would block the open, a device never end.
+    if (iniPath.isEmpty() || !QFileInfo(iniPath).isFile())
         return BusMapping();
-    return parse(QString::fromUtf8(file.readAll()));
+    QFile file(iniPath);
+    if (file.size() > MaxIniBytes || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return BusMapping();
+    const QByteArray text = file.read(MaxIniBytes + 1);
+    if (text.size() > MaxIniBytes) // it grew since
+        return BusMapping();
+    return parse(QString::fromUtf8(text));
 }
 
 BusMapping BusMapping::current()

@@ -37,7 +37,7 @@ public:
     // Entries separated by ';' or line breaks; a later entry for a channel replaces an earlier one.
     static BusMapping parse(const QString &text);
     // The mapping in force: `envValue` when it is set (even empty), else the file at `iniPath`
-    // (none when it cannot be read).
+    // (none when it cannot be read, is not a regular file, or is larger than 1 MiB).
     static BusMapping load(const char *envValue, const QString &iniPath);
     // What the adapter library reads at each open: KAVRI_CANBUS, else ControlCAN.ini beside the
     // executable of the running process.

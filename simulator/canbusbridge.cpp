@@ -82,9 +82,9 @@ void takeFrames(QCanBusDevice *device, BridgedChannel &c)
             // Error class in the high half of the code; controller, protocol type and location
             // bytes as detail, the arbitration-lost bit position last.
             const QByteArray p = frame.payload().leftJustified(4, '\0');
-            c.errors.push_back({BridgeErrBusFrame | uint32_t(frame.error()) << 16,
-                                {uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3])},
-                                uint8_t(p[0])});
+            c.errors.push(VCI_ERR_INFO{BridgeErrBusFrame | uint32_t(frame.error()) << 16,
+                                       {uint8_t(p[1]), uint8_t(p[2]), uint8_t(p[3])},
+                                       uint8_t(p[0])});
             continue;
         }
         if (frame.frameType() != QCanBusFrame::DataFrame &&
@@ -96,7 +96,7 @@ void takeFrames(QCanBusDevice *device, BridgedChannel &c)
         if (c.received.size() < QueueLimit) {
             c.received.push_back(*r);
         } else if (!c.overflowPending) {
-            c.errors.push_back({BridgeErrOverflow, {0, 0, 0}, 0});
+            c.errors.push(VCI_ERR_INFO{BridgeErrOverflow, {0, 0, 0}, 0});
             c.overflowPending = true;
         }
     }
@@ -128,7 +128,7 @@ bool connectOnThread(BusIoThread *io, const std::shared_ptr<BridgedChannel> &c, 
                          if (e == QCanBusDevice::NoError)
                              return;
                          std::lock_guard<std::mutex> lock(c->mutex);
-                         c->errors.push_back({BridgeErrDevice | uint32_t(e), {0, 0, 0}, 0});
+                         c->errors.push(VCI_ERR_INFO{BridgeErrDevice | uint32_t(e), {0, 0, 0}, 0});
                          if (e == QCanBusDevice::ConnectionError && !c->connected)
                              c->connectFailed = true;
                          c->stateChanged.notify_all();
@@ -140,7 +140,7 @@ bool connectOnThread(BusIoThread *io, const std::shared_ptr<BridgedChannel> &c, 
                          c->connected = state == QCanBusDevice::ConnectedState;
                          if (state == QCanBusDevice::UnconnectedState) {
                              if (was && c->started)
-                                 c->errors.push_back({BridgeErrLost, {0, 0, 0}, 0});
+                                 c->errors.push(VCI_ERR_INFO{BridgeErrLost, {0, 0, 0}, 0});
                              if (!was)
                                  c->connectFailed = true;
                          }
@@ -183,7 +183,7 @@ uint64_t keyOf(uint32_t type, uint32_t index)
 void BridgedChannel::addError(uint32_t code, uint8_t d0, uint8_t d1, uint8_t d2, uint8_t d3)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    errors.push_back({code, {d0, d1, d2}, d3});
+    errors.push(VCI_ERR_INFO{code, {d0, d1, d2}, d3});
 }
 
 // Wraps after about five days, as the simulation's clock does.
@@ -364,7 +364,7 @@ uint32_t BridgedDevice::startCAN(uint32_t ch)
             return 1;
         }
         if (!c->connectFailed)
-            c->errors.push_back({BridgeErrNoConnect, {0, 0, 0}, 0});
+            c->errors.push(VCI_ERR_INFO{BridgeErrNoConnect, {0, 0, 0}, 0});
     }
     disconnect(c);
     return 0;
@@ -432,12 +432,11 @@ uint32_t BridgedDevice::readErrInfo(uint32_t ch, VCI_ERR_INFO *info)
     if (!c || !info)
         return 0;
     std::lock_guard<std::mutex> lock(c->mutex);
-    if (c->errors.empty())
+    if (!c->errors.pop(*info))
         return 0;
-    *info = c->errors.front();
-    if (info->ErrCode == BridgeErrOverflow)
+    // The overflow record may have been one of those dropped: the next overflow is told again.
+    if (info->ErrCode == BridgeErrOverflow || info->ErrCode == BridgeErrDropped)
         c->overflowPending = false;
-    c->errors.pop_front();
     return 1;
 }
 

@@ -26,6 +26,7 @@ enum BridgeErrCode : uint32_t {
     BridgeErrNoDevice = 0x0800,  // no device: Passive_ErrData[0] says why (NoDeviceReason)
     BridgeErrNoConnect = 0x1000, // the device did not connect within the start time limit
     BridgeErrIoStalled = 0x2000, // the I/O thread did not take the work in time
+    BridgeErrDropped = 0x4000,   // records dropped on a full error queue; how many: see below
 };
 
 enum NoDeviceReason : uint8_t {
@@ -33,6 +34,51 @@ enum NoDeviceReason : uint8_t {
     BadInterface = 2,  // the plugin rejected the interface name
     NoApplication = 3, // the host has no QCoreApplication, so Qt delivers no events
     NoTarget = 4,      // the mapping entry names no plugin or interface
+};
+
+// The error records of one channel, oldest first. A bus can report an error frame on every bit
+// time while nobody reads them, so the queue holds at most `limit` records: a record that finds it
+// full is dropped and counted. One BridgeErrDropped record stands in the queue for the drops;
+// reading it gives their count so far in Passive_ErrData (24 bits, low byte first, at most
+// 0xFFFFFF) and starts the count afresh. Not locked: its channel's mutex guards it.
+class BridgeErrorQueue
+{
+public:
+    explicit BridgeErrorQueue(size_t limit = 1024) : limit(limit) {}
+
+    void push(const VCI_ERR_INFO &record)
+    {
+        if (records.size() < limit) {
+            records.push_back(record);
+            return;
+        }
+        if (!markQueued)
+            records.push_back({BridgeErrDropped, {0, 0, 0}, 0});
+        markQueued = true;
+        ++dropped;
+    }
+    bool pop(VCI_ERR_INFO &out)
+    {
+        if (records.empty())
+            return false;
+        out = records.front();
+        records.pop_front();
+        if (out.ErrCode == BridgeErrDropped) {
+            const uint64_t n = dropped < 0xFFFFFF ? dropped : 0xFFFFFF;
+            for (int i = 0; i < 3; ++i)
+                out.Passive_ErrData[i] = uint8_t(n >> (8 * i));
+            dropped = 0;
+            markQueued = false;
+        }
+        return true;
+    }
+    size_t size() const { return records.size(); }
+
+private:
+    size_t limit;
+    std::deque<VCI_ERR_INFO> records;
+    uint64_t dropped = 0;    // since the mark was queued
+    bool markQueued = false; // a BridgeErrDropped record waits in `records`
 };
 
 // One channel put on a Qt CAN bus interface. Shared between the entry points and the I/O thread;
@@ -53,7 +99,7 @@ struct BridgedChannel
     uint32_t bitRate = 0;
     std::map<uint32_t, uint32_t> references;
     std::deque<VCI_CAN_OBJ> received;
-    std::deque<VCI_ERR_INFO> errors;
+    BridgeErrorQueue errors;
     bool overflowPending = false;
 
     void addError(uint32_t code, uint8_t d0 = 0, uint8_t d1 = 0, uint8_t d2 = 0, uint8_t d3 = 0);

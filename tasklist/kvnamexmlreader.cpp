@@ -1,5 +1,7 @@
 #include "kvnamexmlreader.h"
 
+#include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 #include <QtWidgets/QTableWidget>
 
 #include <algorithm>
@@ -9,6 +11,7 @@ namespace {
 constexpr int MaxBurstFrames = 100;
 constexpr int MaxTaskFrames = 1000;
 constexpr int ColumnCount = 4;
+constexpr int RowRun = 4096;
 
 QString sendTypeText(quint8 sendType)
 {
@@ -47,6 +50,12 @@ bool KvNameXmlReader::readFile(QIODevice *device)
         xml.raiseError(tr("No document to read."));
         return false;
     }
+    framesKept = 0;
+    const int firstRow = table ? table->rowCount() : 0;
+    // Sorting would move every row as it is added.
+    const bool sorting = table && table->isSortingEnabled();
+    if (sorting)
+        table->setSortingEnabled(false);
     if (xml.readNextStartElement()) {
         if (xml.name() == QLatin1String("xml") &&
             xml.attributes().value(QLatin1String("version")) == QLatin1String("1.0"))
@@ -54,7 +63,44 @@ bool KvNameXmlReader::readFile(QIODevice *device)
         else
             xml.raiseError(tr("The file is not an XBEL version 1.0 file."));
     }
+    if (table) {
+        if (framesKept > frameLimit)
+            table->setRowCount(firstRow);
+        if (sorting)
+            table->setSortingEnabled(true);
+        if (table->rowCount() > firstRow)
+            table->scrollToItem(table->item(table->rowCount() - 1, 0));
+    }
     return !xml.error();
+}
+
+bool KvNameXmlReader::readFile(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        xml.raiseError(tr("%1 does not exist.").arg(fileName));
+        return false;
+    }
+    if (!info.isFile()) {
+        xml.raiseError(tr("%1 is not a regular file.").arg(fileName));
+        return false;
+    }
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        xml.raiseError(tr("Cannot open %1: %2").arg(fileName, file.errorString()));
+        return false;
+    }
+    return readFile(&file);
+}
+
+void KvNameXmlReader::setMaxFrames(qint64 frames)
+{
+    frameLimit = qMax<qint64>(1, frames);
+}
+
+qint64 KvNameXmlReader::maxFrames() const
+{
+    return frameLimit;
 }
 
 QString KvNameXmlReader::errorString() const
@@ -67,11 +113,28 @@ QString KvNameXmlReader::errorString() const
 
 void KvNameXmlReader::readXML()
 {
+    // Rows go into the table a run at a time: the table and its header grow once per run
+    // instead of once per row.
+    QVector<taskObj> pending;
+    const auto flush = [this, &pending] {
+        addRows(pending);
+        pending.clear();
+    };
     while (xml.readNextStartElement()) {
-        if (xml.name() == QLatin1String("TaskObj"))
-            addItem(readTask());
+        if (xml.name() == QLatin1String("TaskObj")) {
+            const taskObj task = readTask();
+            if (framesKept > frameLimit) {
+                xml.raiseError(tr("The task list holds more than %1 frames.").arg(frameLimit));
+                return;
+            }
+            if (!task.dataList.isEmpty() && !task.dataList.first().isEmpty())
+                pending.append(task);
+            if (pending.size() == RowRun)
+                flush();
+        }
         xml.skipCurrentElement();
     }
+    flush();
     // Past the root only comments and white space may follow; reading on to the end is what
     // reports a document that is cut short or carries anything else.
     while (!xml.atEnd())
@@ -106,6 +169,9 @@ taskObj KvNameXmlReader::readTask()
 
     const int burstFrames = std::min(task.frames, MaxBurstFrames);
     const int bursts = std::min(task.times, MaxTaskFrames / burstFrames);
+    framesKept += qint64(burstFrames) * bursts;
+    if (framesKept > frameLimit)
+        return task;
     for (int b = 0; b < bursts; ++b) {
         CanData burst;
         for (int f = 0; f < burstFrames; ++f) {
@@ -120,24 +186,40 @@ taskObj KvNameXmlReader::readTask()
 
 void KvNameXmlReader::addItem(taskObj task)
 {
-    if (!table || task.dataList.isEmpty() || task.dataList.first().isEmpty())
-        return;
-    const CanObj frame = task.dataList.first().at(0);
+    if (QTableWidgetItem *added = appendRow(task))
+        table->scrollToItem(added);
+}
 
+QTableWidgetItem *KvNameXmlReader::appendRow(const taskObj &task)
+{
+    if (!table || task.dataList.isEmpty() || task.dataList.first().isEmpty())
+        return nullptr;
+    return addRows({task});
+}
+
+QTableWidgetItem *KvNameXmlReader::addRows(const QVector<taskObj> &tasks)
+{
+    if (!table || tasks.isEmpty())
+        return nullptr;
     if (table->columnCount() < ColumnCount)
         table->setColumnCount(ColumnCount);
-    const int row = table->rowCount();
-    table->setRowCount(row + 1);
-
-    auto *sendType = new QTableWidgetItem(sendTypeText(frame.SendType));
-    sendType->setData(Qt::UserRole, QVariant::fromValue(task));
-    table->setItem(row, 0, sendType);
-    table->setItem(row, 1, new QTableWidgetItem(QString::asprintf("%08x ", frame.ID)));
-    table->setItem(row, 2,
-                   new QTableWidgetItem(frame.RemoteFlag == 1 ? QStringLiteral("Remote")
-                                                              : QStringLiteral("Data")));
-    table->setItem(row, 3,
-                   new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
-                                                              : QStringLiteral("Standard")));
-    table->scrollToItem(sendType);
+    const int first = table->rowCount();
+    table->setRowCount(first + tasks.size());
+    QTableWidgetItem *last = nullptr;
+    for (int i = 0; i < tasks.size(); ++i) {
+        const int row = first + i;
+        const CanObj &frame = tasks.at(i).dataList.first().at(0);
+        auto *sendType = new QTableWidgetItem(sendTypeText(frame.SendType));
+        sendType->setData(Qt::UserRole, QVariant::fromValue(tasks.at(i)));
+        table->setItem(row, 0, sendType);
+        last = sendType;
+        table->setItem(row, 1, new QTableWidgetItem(QString::asprintf("%08x ", frame.ID)));
+        table->setItem(row, 2,
+                       new QTableWidgetItem(frame.RemoteFlag == 1 ? QStringLiteral("Remote")
+                                                                  : QStringLiteral("Data")));
+        table->setItem(row, 3,
+                       new QTableWidgetItem(frame.ExternFlag == 1 ? QStringLiteral("Extend")
+                                                                  : QStringLiteral("Standard")));
+    }
+    return last;
 }

@@ -68,6 +68,12 @@ void CanWriteThread::run()
 
     const int ch = static_cast<int>(channel);
     KvPipe &pipe = KvPipe::instance(ch);
+    // However the run ends, a producer waiting for room learns that this consumer is gone.
+    struct EndNotice
+    {
+        KvPipe &pipe;
+        ~EndNotice() { pipe.consumerEnded(); }
+    } endNotice{pipe};
     VCI_CAN_OBJ batch[MaxBatch];
     QElapsedTimer sinceDispatch;
     sinceDispatch.start();

@@ -16,7 +16,8 @@
 // tailSignal() once a whole queue is sent whose last frame carried TailFlag. errorSignal() when
 // the adapter accepts none of a batch: the rest of that queue is dropped and the thread ends,
 // leaving later queues in the pipe. stop() ends the thread before the next frame is taken,
-// without a signal. An empty queue is taken and dropped without any signal.
+// without a signal. An empty queue is taken and dropped without any signal. Every end of a run is
+// told to the pipe (KvPipe::consumerEnded), so that a producer waiting for room gives up.
 //
 // An idle thread sleeps on the pipe (a push wakes it at once) instead of spinning, and still
 // processes its pending events and notices stop() within a few tens of milliseconds.

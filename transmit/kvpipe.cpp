@@ -129,3 +129,17 @@ void KvPipe::clear()
     }
     taken.notify_all();
 }
+
+void KvPipe::consumerEnded()
+{
+    {
+        std::lock_guard<std::mutex> locker(lock);
+        consumerEnds.fetch_add(1);
+    }
+    taken.notify_all();
+}
+
+quint64 KvPipe::consumerEndCount() const
+{
+    return consumerEnds.load();
+}

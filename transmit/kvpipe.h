@@ -54,6 +54,12 @@ public:
     int count() const;
     bool isEmpty() const;
     void clear();
+    // The consumer calls consumerEnded() whenever its run ends (stopped, or refused by the
+    // adapter): after that nobody makes room until a consumer runs again. A producer throttled on
+    // the length takes consumerEndCount() before it starts and gives up once the count moves,
+    // instead of waiting for room for ever. Waiting producers are woken.
+    void consumerEnded();
+    quint64 consumerEndCount() const;
 
 private:
     Q_DISABLE_COPY(KvPipe)
@@ -67,6 +73,7 @@ private:
     std::vector<int> roomMarks;     // guarded by lock; the `maxQueued` of each waitForRoom() call
     bool wakeRequested = false;     // guarded by lock; set by wakeConsumer()
     std::atomic<int> queued{0};     // mirror of queue.size() for the lock-free snapshots
+    std::atomic<quint64> consumerEnds{0};
 };
 
 #endif // KVPIPE_H

@@ -5,6 +5,7 @@
 
 #include <QtCore/QCryptographicHash>
 #include <QtCore/QFile>
+#include <QtCore/QFileInfo>
 
 #include <cstring>
 
@@ -94,17 +95,27 @@ void KvSendFirmwareThread::sendShaValue(CanData &burst, QByteArray &digest)
 void KvSendFirmwareThread::run()
 {
     running = true;
+    // A device or a FIFO never ends like an image does (and opening a FIFO blocks until a writer
+    // comes): only a regular file is read.
     KvFileBin reader;
-    if (!reader.open(fileName))
+    if (!QFileInfo(fileName).isFile() || !reader.open(fileName)) {
+        emit errorSignal();
         return;
+    }
 
     taskObj task;
     initTaskObj(task);
+    // Taken before the first push: the transmit thread may refuse the very first burst.
+    KvPipe &pipe = KvPipe::instance(static_cast<int>(channel));
+    const quint64 consumerEnds = pipe.consumerEndCount();
+    const auto consumerGone = [&pipe, consumerEnds] {
+        return pipe.consumerEndCount() != consumerEnds;
+    };
     emit progressValueChanged(0);
     push(task.at(0));
 
-    KvPipe &pipe = KvPipe::instance(static_cast<int>(channel));
     bool stopped = !running;
+    bool abandoned = false;
     CanData burst;
     while (!stopped) {
         burst = task.at(1);
@@ -113,8 +124,7 @@ void KvSendFirmwareThread::run()
         if (reader.getFrames(burst, task.frames)) {
             const qint64 size = reader.size();
             if (size > 0)
-                emit progressValueChanged(
-                    static_cast<int>(static_cast<qint32>(reader.pos()) * 100.0 / double(size)));
+                emit progressValueChanged(static_cast<int>(reader.pos() * 100 / size));
         }
         // A file that shrank under us reads nothing; an empty burst is not worth a push.
         if (burst.isEmpty())
@@ -125,17 +135,25 @@ void KvSendFirmwareThread::run()
                 stopped = true;
                 break;
             }
+            if (consumerGone()) {
+                abandoned = true;
+                break;
+            }
             // Not a poll with short sleeps: a sleep oversleeps by the timer slack and the
             // scheduler's latency, and the pipe, only ten bursts deep, runs dry meanwhile.
             if (pipe.pollForRoom(MaxQueuedBursts, RoomPollUs))
                 break;
-            while (running && !pipe.waitForRoom(RefillAtBursts, RoomWaitMs)) {
+            while (running && !consumerGone() && !pipe.waitForRoom(RefillAtBursts, RoomWaitMs)) {
             }
+        }
+        if (abandoned) {
+            emit errorSignal();
+            return;
         }
         if (stopped)
             break;
         if (task.interval > 0)
-            msleep(static_cast<unsigned long>(task.interval));
+            pauseWhileRunning(std::chrono::milliseconds(task.interval));
         stopped = !running;
     }
 

@@ -21,8 +21,14 @@
 // ten bursts are queued in the pipe. A stop still pushes the end command, the digest and the
 // finish command. No answer from the node is awaited.
 //
-// Decided here: an image that cannot be opened at the start pushes nothing at all; when the
-// digest pass cannot reopen the image, the digest burst is left out.
+// errorSignal() ends the download early:
+// - before anything is pushed, when the image is not a regular file (a device such as /dev/zero
+//   or a FIFO would never end, or block the open) or cannot be opened;
+// - when the transmit thread serving the pipe ends during the download (refused by the adapter,
+//   or stopped) while the download waits for room: nothing more is pushed, and the bursts already
+//   queued stay in the pipe.
+//
+// Decided here: when the digest pass cannot reopen the image, the digest burst is left out.
 class KAVRI_EXPORT KvSendFirmwareThread : public KvThread
 {
     Q_OBJECT
@@ -40,6 +46,8 @@ public:
 signals:
     void changeStatus();
     void progressValueChanged(int nValue);
+    // The image could not be read, or the transmit thread stopped taking bursts; see above.
+    void errorSignal();
 
 protected:
     // The five command bursts: start, image template, end, digest template, finish.

@@ -7,8 +7,9 @@
 #include "kvtaskframe_p.h"
 #include "usedtimer_p.h"
 
+#include <chrono>
+
 namespace {
-constexpr int PauseSliceMs = 50;
 constexpr int IdleCycleMs = 10;
 } // namespace
 
@@ -41,15 +42,6 @@ int KvSingleTaskThread::writeObj(CanObj &frame)
     return static_cast<int>(DevCan::instance().Transmit(channel, &record, 1));
 }
 
-void KvSingleTaskThread::pause(int msecs)
-{
-    while (msecs > 0 && running) {
-        const int slice = qMin(msecs, PauseSliceMs);
-        msleep(static_cast<unsigned long>(slice));
-        msecs -= slice;
-    }
-}
-
 void KvSingleTaskThread::run()
 {
     running = true;
@@ -66,7 +58,9 @@ void KvSingleTaskThread::run()
     const bool sendsNothing = task.times < 1 || task.frames < 1;
 
     while (running) {
-        pause(sendsNothing ? qMax(interval, IdleCycleMs) : interval);
+        const int wait = sendsNothing ? qMax(interval, IdleCycleMs) : interval;
+        if (!pauseWhileRunning(std::chrono::milliseconds(wait)))
+            return;
         for (int t = 0; t < task.times; ++t) {
             if (!running)
                 return;

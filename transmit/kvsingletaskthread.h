@@ -19,8 +19,8 @@
 // - a negative interval counts as 0;
 // - a cycle that can send nothing (times or frames below 1) still waits at least 10 ms, so such a
 //   task idles until stopped instead of spinning;
-// - the wait before a cycle is taken in slices, so a stop request ends the thread within about
-//   50 ms instead of after a long interval; no frame is sent after the request either way.
+// - a stop request ends the wait before a cycle at once, so the thread ends within one frame's
+//   adapter call instead of after a long interval; no frame is sent after the request.
 class KAVRI_EXPORT KvSingleTaskThread : public KvThread
 {
     Q_OBJECT
@@ -42,9 +42,6 @@ protected:
     int writeObj(CanObj &frame);
 
 private:
-    // Sleeps `msecs` in slices, returning early once the thread is told to stop.
-    void pause(int msecs);
-
     std::atomic<qint64> usedTimer{0}; // start of the run on a monotonic clock, in ms
     unsigned long channel;
     taskObj task;

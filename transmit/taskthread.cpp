@@ -10,6 +10,7 @@
 #include "usedtimer_p.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -189,18 +190,23 @@ void taskThread::BaseOperation()
         }
         statistics(burst);
         work.advance();
-        if (task.interval > 0)
-            usleep(static_cast<unsigned long>(task.interval) * 1000 - 5);
+        if (!pause(task.interval, 5))
+            return;
     }
 }
 
-bool taskThread::runTask(const taskObj &task, bool stopBetweenBursts)
+bool taskThread::pause(int intervalMs, int shortenUs)
+{
+    if (intervalMs <= 0)
+        return running;
+    return pauseWhileRunning(std::chrono::microseconds(qint64(intervalMs) * 1000 - shortenUs));
+}
+
+bool taskThread::runTask(const taskObj &task)
 {
     KvTaskFrame work = workingFrame(task);
     const int burst = burstSize(task);
-    for (int t = 0; t < task.times; ++t) {
-        if (stopBetweenBursts && !running)
-            return true;
+    for (int t = 0; t < task.times && running; ++t) {
         CanObj frame = work.frame();
         if (!writeObj(frame, burst)) {
             emit errorSignal();
@@ -241,13 +247,8 @@ void taskThread::TaskOperation()
             const taskObj task = taskList.at(i);
             if (!canSend(task))
                 continue;
-            // The cyclic mode lets a task finish all its bursts once begun.
-            if (!runTask(task, !cyclic))
+            if (!runTask(task) || !pause(task.interval, 10))
                 return;
-            if (!cyclic && !running)
-                return;
-            if (task.interval > 0)
-                usleep(static_cast<unsigned long>(task.interval) * 1000 - 10);
         }
     } while (cyclic && running);
 }

@@ -16,13 +16,16 @@ class KvSingleTaskThread;
 //   0  the basic send: the first task's frame, `times` bursts of `frames` copies, `interval` ms
 //      between bursts;
 //   1  the task list, in the channel's task mode (KvChannelSet::taskMode): 0 sequential, 1 cyclic
-//      (until stopped; a stop lets the current task finish its bursts), 2 parallel (one
-//      KvSingleTaskThread per task, kept until stopSingleTask);
+//      (until stopped), 2 parallel (one KvSingleTaskThread per task, kept until stopSingleTask);
 //   2  nothing (the file page);
 //   any other page: errorSignal.
 // run clears the channel's transmit pipe, emits startSignal, runs the page and always ends with
 // tailSignal. Each burst goes to the adapter in one call, recorded in the receive buffer as sent
 // first; a burst the adapter does not take in full gives errorSignal and ends the run.
+//
+// stop() takes effect before the next burst, in every mode, and ends a pause at once: a stopped
+// thread finishes within one burst's adapter call, whatever the interval, and sends nothing more
+// (a task's remaining bursts included).
 //
 // Decided here where the tasks give nothing sensible to do:
 // - the basic send with no task, or a task without a frame (empty dataList or first burst),
@@ -78,8 +81,12 @@ private:
     void BaseOperation();
     void TaskOperation();
     void FileOperation();
-    // `times` bursts of one task; false when a burst was refused (errorSignal already sent).
-    bool runTask(const taskObj &task, bool stopBetweenBursts);
+    // `times` bursts of one task, fewer once stopped; false when a burst was refused
+    // (errorSignal already sent).
+    bool runTask(const taskObj &task);
+    // The pause after a burst or task: `intervalMs` shortened by `shortenUs` (the time the loop
+    // itself takes), ended early by stop(); false when stopped.
+    bool pause(int intervalMs, int shortenUs);
     void statistics(int frames);
 
     std::atomic<qint64> usedTimer{0}; // start of the run on a monotonic clock, in ms

@@ -66,7 +66,8 @@ private slots:
     void hundredFramesDrainedBackToBack();
     void sideQueueSwitches_data();
     void sideQueueSwitches();
-    void errorLogGrowsOnePerPoll();
+    void errorLogGrowsOnePerPollUpToItsBound_data();
+    void errorLogGrowsOnePerPollUpToItsBound();
     void readAboveCapacityCountsAsEmpty();
 };
 
@@ -96,6 +97,7 @@ void tst_CanReadThread::init()
 void tst_CanReadThread::cleanup()
 {
     DevCan::instance().closeDevice();
+    KvBuffer::instance(0).setMaxErrorCount(10000);
 }
 
 void tst_CanReadThread::hundredFramesDrainedBackToBack()
@@ -178,8 +180,19 @@ void tst_CanReadThread::sideQueueSwitches()
     QCOMPARE(extended, expected);
 }
 
-void tst_CanReadThread::errorLogGrowsOnePerPoll()
+void tst_CanReadThread::errorLogGrowsOnePerPollUpToItsBound_data()
 {
+    QTest::addColumn<int>("bound");
+    QTest::newRow("default bound, above the polls") << 10000;
+    QTest::newRow("bound of 3: the latest stay, the rest are counted") << 3;
+}
+
+void tst_CanReadThread::errorLogGrowsOnePerPollUpToItsBound()
+{
+    QFETCH(int, bound);
+    KvBuffer &buffer = KvBuffer::instance(0);
+    buffer.setMaxErrorCount(bound);
+    const quint64 droppedBefore = buffer.droppedErrorCount();
     VCI_ERR_INFO error{};
     error.ErrCode = 0x0400;
     error.Passive_ErrData[0] = 0x11;
@@ -190,7 +203,7 @@ void tst_CanReadThread::errorLogGrowsOnePerPoll()
     thread.start();
     QVERIFY(spinUntil([] { return VSIM_CallCount("VCI_ReadErrInfo") >= 4; }));
     inject(0, 70); // busy cycles report the error as well
-    QTRY_COMPARE_WITH_TIMEOUT(KvBuffer::instance(0).frames(), 70, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(buffer.frames(), 70, 5000);
     QVERIFY(spinUntil([] { return VSIM_CallCount("VCI_Receive") >= 10; }));
     thread.stop();
     thread.waitForFinish();
@@ -199,13 +212,14 @@ void tst_CanReadThread::errorLogGrowsOnePerPoll()
     QCOMPARE(polls, VSIM_CallCount("VCI_Receive"));
     quint32 logged = 0;
     VCI_ERR_INFO out{};
-    while (KvBuffer::instance(0).getErrorData(out)) {
+    while (buffer.getErrorData(out)) {
         ++logged;
         QCOMPARE(out.ErrCode, 0x0400u);
         QCOMPARE(out.Passive_ErrData[0], quint8(0x11));
         QCOMPARE(out.ArLost_ErrData, quint8(0x22));
     }
-    QCOMPARE(logged, polls);
+    QCOMPARE(logged, qMin(polls, quint32(bound)));
+    QCOMPARE(buffer.droppedErrorCount() - droppedBefore, quint64(polls - logged));
     QVERIFY(!KvBuffer::instance(1).getErrorData(out)); // the other channel reported nothing
 }
 

@@ -84,6 +84,8 @@ private slots:
     void watchCostDoesNotGrowWithIdentifiers();
     void saveQueue();
     void sideQueuesAndErrorLog();
+    void errorLogBound_data();
+    void errorLogBound();
 };
 
 void tst_KvBuffer::init()
@@ -530,6 +532,41 @@ void tst_KvBuffer::sideQueuesAndErrorLog()
     }
     QVERIFY(!buffer.getErrorData(info));
     QCOMPARE(buffer.count(), 0); // the side queues are apart from the display list
+}
+
+void tst_KvBuffer::errorLogBound_data()
+{
+    QTest::addColumn<int>("bound");
+    QTest::addColumn<int>("added");
+    QTest::addColumn<int>("lowerTo");     // 0: the bound stays
+    QTest::addColumn<QList<int>>("kept"); // error codes, oldest first
+    QTest::newRow("within the bound") << 3 << 3 << 0 << QList<int>{1, 2, 3};
+    QTest::newRow("beyond it the oldest go") << 3 << 5 << 0 << QList<int>{3, 4, 5};
+    QTest::newRow("lowering trims at once") << 10 << 4 << 2 << QList<int>{3, 4};
+    QTest::newRow("a bound below 1 keeps one") << 10 << 4 << -5 << QList<int>{4};
+}
+
+void tst_KvBuffer::errorLogBound()
+{
+    QFETCH(int, bound);
+    QFETCH(int, added);
+    QFETCH(int, lowerTo);
+    QFETCH(QList<int>, kept);
+    KvBuffer buffer;
+    QCOMPARE(buffer.maxErrorCount(), 10000);
+    buffer.setMaxErrorCount(bound);
+    for (int code = 1; code <= added; ++code) {
+        VCI_ERR_INFO info{quint32(code), {0, 0, 0}, 0};
+        buffer.addErrorData(info);
+    }
+    if (lowerTo)
+        buffer.setMaxErrorCount(lowerTo);
+    QList<int> codes;
+    VCI_ERR_INFO out{};
+    while (buffer.getErrorData(out))
+        codes << int(out.ErrCode);
+    QCOMPARE(codes, kept);
+    QCOMPARE(buffer.droppedErrorCount(), quint64(added - kept.size()));
 }
 
 QTEST_GUILESS_MAIN(tst_KvBuffer)

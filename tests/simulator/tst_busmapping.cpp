@@ -3,6 +3,8 @@
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
+#include <sys/stat.h>
+
 Q_DECLARE_METATYPE(BusTarget)
 
 // Which channels a mapping text puts on which Qt CAN bus interface, and where the text comes from.
@@ -71,27 +73,52 @@ void tst_BusMapping::source_data()
 {
     QTest::addColumn<bool>("envSet");
     QTest::addColumn<QString>("env");
-    QTest::addColumn<bool>("fileExists");
+    QTest::addColumn<QString>("file"); // what ControlCAN.ini is: none, mapping, large, fifo, folder
     QTest::addColumn<QString>("expected"); // interface of 4:0:0, empty for none
 
-    QTest::newRow("variable wins over file") << true << "4:0:0=virtualcan:can0" << true << "can0";
-    QTest::newRow("file when variable unset") << false << "" << true << "can1";
-    QTest::newRow("empty variable maps nothing") << true << "" << true << "";
-    QTest::newRow("neither") << false << "" << false << "";
+    QTest::newRow("variable wins over file") << true << "4:0:0=virtualcan:can0"
+                                             << "mapping"
+                                             << "can0";
+    QTest::newRow("file when variable unset") << false << ""
+                                              << "mapping"
+                                              << "can1";
+    QTest::newRow("empty variable maps nothing") << true << ""
+                                                 << "mapping"
+                                                 << "";
+    QTest::newRow("neither") << false << ""
+                             << "none"
+                             << "";
+    // A mapping is a few lines; a file past 1 MB is refused before it is read.
+    QTest::newRow("file larger than 1 MB") << false << ""
+                                           << "large"
+                                           << "";
+    // Opening a FIFO would block until a writer comes.
+    QTest::newRow("FIFO") << false << ""
+                          << "fifo"
+                          << "";
+    QTest::newRow("folder") << false << ""
+                            << "folder"
+                            << "";
 }
 
 void tst_BusMapping::source()
 {
     QFETCH(bool, envSet);
     QFETCH(QString, env);
-    QFETCH(bool, fileExists);
+    QFETCH(QString, file);
     QFETCH(QString, expected);
     QTemporaryDir dir;
     const QString ini = dir.filePath("ControlCAN.ini");
-    if (fileExists) {
+    if (file == "mapping" || file == "large") {
         QFile f(ini);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("# bench adapter\n4:0:0=virtualcan:can1\n");
+        if (file == "large")
+            f.write("#" + QByteArray(1 << 20, ' ') + "\n");
+    } else if (file == "fifo") {
+        QVERIFY(mkfifo(QFile::encodeName(ini).constData(), 0600) == 0);
+    } else if (file == "folder") {
+        QVERIFY(QDir(dir.path()).mkdir("ControlCAN.ini"));
     }
     const QByteArray envBytes = env.toLocal8Bit();
     const std::map<uint32_t, BusTarget> mapped =

@@ -78,6 +78,8 @@ private slots:
     void failuresAreResults_data();
     void failuresAreResults();
     void lostPeerGivesARecord();
+    void errorQueueIsBounded_data();
+    void errorQueueIsBounded();
 
 private:
     void startBridged();
@@ -393,6 +395,48 @@ void tst_CanBusBridge::lostPeerGivesARecord()
     QCOMPARE(VCI_Transmit(Type, Index, 0, &f, 1), 1u);
     QCOMPARE(VCI_ResetCAN(Type, Index, 0), 1u);
     QCOMPARE(VCI_CloseDevice(Type, Index), 1u);
+}
+
+void tst_CanBusBridge::errorQueueIsBounded_data()
+{
+    QTest::addColumn<int>("pushed");
+    QTest::addColumn<int>("readBetween"); // records read after the first half of the pushes
+    // What the reads give at the end: codes, with the drop mark as "d<count>".
+    QTest::addColumn<QStringList>("read");
+    QTest::newRow("within the limit") << 3 << 0 << QStringList{"1", "2", "3"};
+    QTest::newRow("full: one mark counts the rest")
+        << 7 << 0 << QStringList{"1", "2", "3", "4", "d3"};
+    QTest::newRow("room made, then full again: the mark counts both")
+        << 12 << 2 << QStringList{"3", "4", "d7", "7"};
+}
+
+void tst_CanBusBridge::errorQueueIsBounded()
+{
+    QFETCH(int, pushed);
+    QFETCH(int, readBetween);
+    QFETCH(QStringList, read);
+    BridgeErrorQueue queue(4);
+    VCI_ERR_INFO out{};
+    auto text = [&out] {
+        return out.ErrCode == BridgeErrDropped
+                   ? QStringLiteral("d%1").arg(out.Passive_ErrData[0] |
+                                               out.Passive_ErrData[1] << 8 |
+                                               out.Passive_ErrData[2] << 16)
+                   : QString::number(out.ErrCode);
+    };
+    for (int code = 1; code <= pushed; ++code) {
+        queue.push(VCI_ERR_INFO{uint32_t(code), {0, 0, 0}, 0});
+        if (code == pushed / 2)
+            for (int i = 0; i < readBetween; ++i)
+                QVERIFY(queue.pop(out));
+    }
+    QVERIFY(queue.size() <= 5);
+    QStringList got;
+    while (queue.pop(out))
+        got << text();
+    QCOMPARE(got, read);
+    queue.push(VCI_ERR_INFO{42, {0, 0, 0}, 0}); // the count starts afresh after the mark
+    QVERIFY(queue.pop(out) && out.ErrCode == 42);
 }
 
 QTEST_GUILESS_MAIN(tst_CanBusBridge)

@@ -1,8 +1,11 @@
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"
 
+#include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 #include <QtWidgets/QTableWidget>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -100,6 +103,10 @@ private slots:
     void failures();
     void writerSkipsRowsWithoutFrame();
     void noDeviceOrRefusingDevice();
+    void frameLimit_data();
+    void frameLimit();
+    void readsOnlyRegularFiles_data();
+    void readsOnlyRegularFiles();
 };
 
 void tst_KvNameXml::roundTripThroughGoldenDocument()
@@ -275,6 +282,64 @@ void tst_KvNameXml::noDeviceOrRefusingDevice()
     QVERIFY(!writer.writeFile(&readOnly));
     QVERIFY(!reader.readFile(nullptr));
     QVERIFY(!reader.errorString().isEmpty());
+}
+
+void tst_KvNameXml::frameLimit_data()
+{
+    QTest::addColumn<qint64>("limit"); // 0: the default
+    QTest::addColumn<int>("tasks");    // each keeps 1000 frames (10 bursts of 100)
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("at the limit") << qint64(3000) << 3 << true;
+    QTest::newRow("one frame past it: refused, its rows taken out") << qint64(2999) << 3 << false;
+    QTest::newRow("default limit") << qint64(0) << 3 << true;
+}
+
+void tst_KvNameXml::frameLimit()
+{
+    QFETCH(qint64, limit);
+    QFETCH(int, tasks);
+    QFETCH(bool, accepted);
+    QTableWidget table(1, 4); // a row of the user's, which stays
+    KvNameXmlReader reader(&table);
+    QCOMPARE(reader.maxFrames(), qint64(1000000));
+    if (limit)
+        reader.setMaxFrames(limit);
+    QBuffer buffer;
+    buffer.setData(document(QByteArray("<TaskObj Frames='100' Times='2000000'/>").repeated(tasks)));
+    buffer.open(QIODevice::ReadOnly);
+    QCOMPARE(reader.readFile(&buffer), accepted);
+    QCOMPARE(table.rowCount(), 1 + (accepted ? tasks : 0));
+    if (!accepted)
+        QVERIFY2(reader.errorString().startsWith("The task list holds more than 2999 frames."),
+                 qPrintable(reader.errorString()));
+}
+
+void tst_KvNameXml::readsOnlyRegularFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("message"); // empty: read
+    QTest::newRow("golden document") << KAVRI_TEST_DATA "/tasklist.xml" << QString();
+    QTest::newRow("missing") << KAVRI_TEST_DATA "/no-such.xml"
+                             << "does not exist";
+    QTest::newRow("folder") << KAVRI_TEST_DATA << "is not a regular file";
+    QTest::newRow("/dev/zero") << "/dev/zero"
+                               << "is not a regular file";
+    // Opening a FIFO would block until a writer comes.
+    static QTemporaryDir dir;
+    const QString fifo = dir.filePath("fifo.xml");
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0)
+        QTest::newRow("FIFO") << fifo << "is not a regular file";
+}
+
+void tst_KvNameXml::readsOnlyRegularFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, message);
+    QTableWidget table;
+    KvNameXmlReader reader(&table);
+    QCOMPARE(reader.readFile(path), message.isEmpty());
+    QVERIFY2(reader.errorString().contains(message), qPrintable(reader.errorString()));
+    QCOMPARE(table.rowCount() > 0, message.isEmpty());
 }
 
 QTEST_MAIN(tst_KvNameXml)

@@ -27,6 +27,7 @@ constexpr bool kavriSanitizer = false;
 #endif
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 class tst_KvSendFirmwareThread : public QObject
 {
@@ -37,7 +38,9 @@ private slots:
     void frameSequenceOnTheWire_data();
     void frameSequenceOnTheWire();
     void stopWhileThePipeIsFullStillEnds();
-    void imageThatCannotBeOpenedPushesNothing();
+    void unreadableImageIsRefused_data();
+    void unreadableImageIsRefused();
+    void refusedTransmitEndsTheDownload();
     void largeImageStreamsInBoundedMemory();
 
 private:
@@ -159,15 +162,51 @@ void tst_KvSendFirmwareThread::stopWhileThePipeIsFullStillEnds()
     QCOMPARE(finish.at(0).TailFlag, quint8(1));
 }
 
-void tst_KvSendFirmwareThread::imageThatCannotBeOpenedPushesNothing()
+void tst_KvSendFirmwareThread::unreadableImageIsRefused_data()
 {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("missing file") << dir.filePath("missing.bin");
+    QTest::newRow("folder") << dir.path();
+    QTest::newRow("/dev/null") << QStringLiteral("/dev/null");
+    QTest::newRow("/dev/zero, which never ends") << QStringLiteral("/dev/zero");
+    // Opening a FIFO blocks until a writer comes, and none will.
+    const QString fifo = dir.filePath("fifo");
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0)
+        QTest::newRow("FIFO") << fifo;
+}
+
+void tst_KvSendFirmwareThread::unreadableImageIsRefused()
+{
+    QFETCH(QString, path);
     KvSendFirmwareThread flash(0);
-    flash.setFileName(dir.filePath("missing.bin"));
+    flash.setFileName(path);
     QSignalSpy progress(&flash, &KvSendFirmwareThread::progressValueChanged);
+    QSignalSpy error(&flash, &KvSendFirmwareThread::errorSignal);
     flash.start();
     QVERIFY(flash.wait(5000));
     QVERIFY(KvPipe::instance(0).isEmpty());
     QCOMPARE(progress.count(), 0);
+    QCOMPARE(error.count(), 1);
+}
+
+void tst_KvSendFirmwareThread::refusedTransmitEndsTheDownload()
+{
+    // The adapter refuses every transmit: the transmit thread ends on the start command and no
+    // one makes room in the pipe any more.
+    VSIM_ForceResult(4, 0, "VCI_Transmit", 0, -1);
+    CanWriteThread writer(0);
+    QSignalSpy writerError(&writer, &CanWriteThread::errorSignal);
+    KvSendFirmwareThread flash(0);
+    flash.setFileName(image(QByteArray(100000, 'z')));
+    QSignalSpy error(&flash, &KvSendFirmwareThread::errorSignal);
+    writer.start();
+    flash.start();
+    QVERIFY(flash.wait(5000));
+    QVERIFY(writer.wait(5000));
+    QCOMPARE(writerError.count(), 1);
+    QCOMPARE(error.count(), 1);
+    // The download stopped at the pipe's mark; no end or finish command followed.
+    QVERIFY(KvPipe::instance(0).count() <= 11);
 }
 
 static long maxRssKiB()

@@ -6,7 +6,6 @@
 #include "kvnamexmlwriter.h"
 #include "taskthread.h"
 
-#include <QtCore/QFile>
 #include <QtCore/QSaveFile>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QFileDialog>
@@ -82,13 +81,9 @@ void TaskPanel::setChannel(int channel)
 
 bool TaskPanel::load(const QString &fileName, QString &error)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = tr("Cannot open %1: %2").arg(fileName, file.errorString());
-        return false;
-    }
+    // The reader opens only a regular file: a FIFO chosen in the dialog would block the window.
     KvNameXmlReader reader(tasks);
-    if (!reader.readFile(&file)) {
+    if (!reader.readFile(fileName)) {
         error = tr("Cannot read %1: %2").arg(fileName, reader.errorString());
         return false;
     }
