@@ -35,6 +35,8 @@ bool parseHex(QString text, quint32 &id)
 FilterEditor::FilterEditor(QWidget *parent)
     : QWidget(parent), mode(new QComboBox), status(new QLabel)
 {
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     mode->addItem(tr("No filter"), 0);
     mode->addItem(tr("Drop the not-receive ranges"), 1);
     mode->addItem(tr("Keep only the only-receive ranges"), 2);
