@@ -73,6 +73,7 @@ void KvIdStatistics::closeWindows(double time)
         windowCounts[i] = 0;
     }
     windowStart += passed * window;
+    windowClosed = true;
 }
 
 KvFrameTime KvIdStatistics::add(const KvCanObj &record)
@@ -122,6 +123,8 @@ KvFrameTime KvIdStatistics::add(const KvCanObj &record)
     std::copy(f.Data, f.Data + 8, row.data);
     ++row.count;
     ++windowCounts[i];
+    if (!windowClosed && at.time - windowStart >= window / 10)
+        row.rate = double(windowCounts.at(i)) / (at.time - windowStart);
     return at;
 }
 

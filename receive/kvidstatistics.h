@@ -62,7 +62,9 @@ Q_DECLARE_TYPEINFO(KvFrameTime, Q_PRIMITIVE_TYPE);
 //   - rates are counted in windows of the clock (rateWindow() seconds, aligned on 0): when a
 //     frame falls past the current window, every identifier's rate becomes its count in that
 //     window divided by the window's length, and windows passed without frames give rate 0.
-//     The clock is the frames' own, so a silent bus leaves the rates where they were;
+//     The clock is the frames' own, so a silent bus leaves the rates where they were. Until
+//     the first window closes, a frame's own row shows its count over the time since the clock
+//     started (from a tenth of a window on), so a fresh page is not all zeros;
 //   - min and max cycles include every cycle since the identifier's first frame, also those of
 //     frames whose clocks differ (a Tx frame after an Rx one of the same identifier).
 class KAVRI_EXPORT KvIdStatistics
@@ -102,6 +104,7 @@ private:
     quint64 total = 0;
     double newest = 0.0;
     double windowStart = 0.0;
+    bool windowClosed = false;
     // The clock's anchors.
     bool started = false;
     double hostBase = 0.0;    // host seconds of the first frame

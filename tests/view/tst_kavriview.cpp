@@ -311,6 +311,15 @@ void tst_KavriView::windowShowsTraffic()
         QStringList({traceText(last, TraceModel::Index), traceText(last, TraceModel::Id),
                      traceText(last, TraceModel::Data), traceText(last, TraceModel::Direction)}),
         QStringList({newest.index, newest.id, newest.data, QStringLiteral("Rx")}));
+    // Each row's relative time lies its stamp difference after the row before.
+    for (int row = 1; row < trace->rowCount(); ++row) {
+        const double step = traceText(row, TraceModel::Relative).toDouble() -
+                            traceText(row - 1, TraceModel::Relative).toDouble();
+        const double stamps = (traceText(row, TraceModel::TimeStamp).toUInt(nullptr, 16) -
+                               traceText(row - 1, TraceModel::TimeStamp).toUInt(nullptr, 16)) /
+                              10000.0;
+        QVERIFY2(qAbs(step - stamps) < 1e-3, qPrintable(QString::number(row)));
+    }
     const int named = traceRowOf(trace, QStringLiteral("00000123 "));
     QVERIFY(named >= 0);
     QCOMPARE(traceText(named, TraceModel::Name), QStringLiteral("BrakePedal"));

@@ -28,6 +28,9 @@ public:
     bool restarted() const { return fresh; }
     // Rows stored since the feed began or the list was last emptied.
     qint64 stored() const { return total; }
+    // The buffer's row count and frame total when the last take() read it.
+    int count() const { return lastCount; }
+    quint32 frames() const { return lastFrames; }
 
     // The texts of a buffered frame read back: "00000123 ", "0x1F40", "09:05:03:007", "Data",
     // "Standard", "3", "01 A2 FF", "Rx" -> received standard frame 0x123, stamp 0x1F40.

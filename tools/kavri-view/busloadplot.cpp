@@ -15,7 +15,10 @@ BusLoadPlot::BusLoadPlot(QWidget *parent) : QChartView(parent), timeAxis(new QVa
 {
     auto *plot = new QChart;
     plot->setMargins(QMargins(0, 0, 0, 0));
-    plot->setBackgroundRoundness(0);
+    plot->setBackgroundVisible(false);
+    plot->setPlotAreaBackgroundVisible(true);
+    plot->setPlotAreaBackgroundBrush(Qt::white);
+    plot->setPlotAreaBackgroundPen(QPen(QColor(0xB0, 0xB0, 0xB0)));
     plot->layout()->setContentsMargins(0, 0, 0, 0);
     plot->legend()->setAlignment(Qt::AlignRight);
     QFont small = font();
@@ -27,7 +30,10 @@ BusLoadPlot::BusLoadPlot(QWidget *parent) : QChartView(parent), timeAxis(new QVa
     loadAxis->setLabelsVisible(false);
     timeAxis->setRange(-SpanSeconds, 0);
     timeAxis->setLabelsVisible(false);
-    timeAxis->setTickCount(7);
+    for (QValueAxis *axis : {loadAxis, timeAxis}) {
+        axis->setGridLineVisible(false);
+        axis->setLineVisible(false);
+    }
     plot->addAxis(timeAxis, Qt::AlignBottom);
     plot->addAxis(loadAxis, Qt::AlignLeft);
     const QColor colours[Channels] = {QColor(0x1F, 0x4E, 0x9A), QColor(0xC0, 0x50, 0x10),

@@ -171,7 +171,7 @@ void MainWindow::feedStatistics()
     times.reserve(records.size());
     for (const KvCanObj &r : records)
         times << idStats.add(r);
-    tracePanel->model()->appendTimes(times);
+    tracePanel->model()->appendTimes(times, feed->count(), feed->frames());
 }
 
 void MainWindow::showDroppedRows()

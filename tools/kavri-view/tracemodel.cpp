@@ -76,17 +76,19 @@ const CanObjStr &TraceModel::record(int row) const
     return *fresh;
 }
 
-void TraceModel::appendTimes(const QVector<KvFrameTime> &fresh)
+void TraceModel::appendTimes(const QVector<KvFrameTime> &fresh, int count, quint32 frames)
 {
     times.insert(times.end(), fresh.begin(), fresh.end());
-    const size_t held = size_t(std::max(0, KvBuffer::instance(ch).count()));
-    while (times.size() > held)
+    while (times.size() > size_t(std::max(0, count)))
         times.pop_front();
+    timesCount = count;
+    timesFrames = frames;
 }
 
 void TraceModel::clearTimes()
 {
     times.clear();
+    timesCount = 0;
 }
 
 void TraceModel::setTimeMode(TimeMode mode)
@@ -99,11 +101,16 @@ void TraceModel::setTimeMode(TimeMode mode)
 
 QString TraceModel::relativeText(int row) const
 {
-    // The times belong to the newest rows the buffer holds now.
-    const int first = KvBuffer::instance(ch).count() - int(times.size());
-    if (row < first || row - first >= int(times.size()))
+    // Frames stored since the times were read are not among them; in a full list each of them
+    // moved the older rows one place up.
+    const KvBuffer &buffer = KvBuffer::instance(ch);
+    const int held = buffer.count();
+    const qint64 moved =
+        held >= buffer.getMaxCount() ? qint64(quint32(buffer.frames()) - timesFrames) : 0;
+    const qint64 i = row + moved - (timesCount - qint64(times.size()));
+    if (i < 0 || i >= qint64(times.size()))
         return QString();
-    const KvFrameTime &t = times[size_t(row - first)];
+    const KvFrameTime &t = times[size_t(i)];
     const double value = relative == SinceStart ? t.time : t.delta;
     return value < 0.0 ? QString() : QString::number(value, 'f', 4);
 }

@@ -59,8 +59,9 @@ public:
     // Records converted to texts since the model was made; tells how much work the view caused.
     int conversions() const { return converted; }
 
-    // The times of the rows the buffer stored since the last call, oldest first.
-    void appendTimes(const QVector<KvFrameTime> &times);
+    // The times of the rows the buffer stored since the last call, oldest first; when they were
+    // read the buffer held `count` rows and had counted `frames` frames.
+    void appendTimes(const QVector<KvFrameTime> &times, int count, quint32 frames);
     void clearTimes();
     void setTimeMode(TimeMode mode);
     TimeMode timeMode() const { return relative; }
@@ -84,7 +85,11 @@ private:
     int ch = 0;
     int rows = 0;
     int lastTotal = 0;
-    std::deque<KvFrameTime> times; // beside the newest buffer rows
+    // Beside the buffer's rows as they were when last read: the last time is that of row
+    // timesCount - 1 then; a full list has moved on by the frames counted since.
+    std::deque<KvFrameTime> times;
+    int timesCount = 0;
+    quint32 timesFrames = 0;
     TimeMode relative = SinceStart;
     mutable QCache<int, CanObjStr> cache;
     mutable int converted = 0;

@@ -16,6 +16,8 @@
 #include <QtWidgets/QTableView>
 #include <QtWidgets/QVBoxLayout>
 
+#include <iterator>
+
 TracePanel::TracePanel(QWidget *parent)
     : QWidget(parent), traceModel(new TraceModel(this)), table(new QTableView),
       channelBox(new QComboBox), follow(new QCheckBox(tr("Follow"))),
@@ -49,6 +51,14 @@ TracePanel::TracePanel(QWidget *parent)
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     for (int c : {TraceModel::Spare1, TraceModel::Spare2, TraceModel::Spare3, TraceModel::Spare4})
         table->setColumnHidden(c, true);
+    // What is read most comes first: time, identifier, direction, length and data, then the
+    // frame's kind and the raw stamps.
+    const int order[] = {TraceModel::Index,     TraceModel::Relative,  TraceModel::Id,
+                         TraceModel::Name,      TraceModel::Direction, TraceModel::DataLen,
+                         TraceModel::Data,      TraceModel::FrameType, TraceModel::FrameFormat,
+                         TraceModel::TimeStamp, TraceModel::SystemTime};
+    for (int visual = 0; visual < int(std::size(order)); ++visual)
+        header->moveSection(header->visualIndex(order[visual]), visual);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(new QLabel(tr("Trace")));
