@@ -27,6 +27,7 @@
 #include "kvglobalset.h"
 #include "kvidfilter.h"
 #include "kvidfiltermannger.h"
+#include "kvidstatistics.h"
 #include "kvnamemapping.h"
 #include "kvthread.h"
 

@@ -9,7 +9,7 @@ mode=${1:-test}
 build=${KAVRI_BUILD_DIR:-build}
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
-    libqt5serialbus5-dev libqt5serialbus5-plugins)
+    libqt5serialbus5-dev libqt5serialbus5-plugins libqt5charts5-dev)
 # Independent peers that write the recordings the readers of other tools' files are tested on.
 packages+=(python3-can can-utils)
 # The binary logging format is read and written with zlib.

@@ -1,6 +1,9 @@
+#include "busloadplot.h"
 #include "devicebar.h"
 #include "filtereditor.h"
 #include "kvdevicesession.h"
+#include "idstatisticsmodel.h"
+#include "idstatisticspanel.h"
 #include "mainwindow.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
@@ -19,15 +22,25 @@
 #include "kvnamemapping.h"
 #include "vci_sim.h"
 
+#include <QtCharts/QLineSeries>
 #include <QtCore/QFile>
+#include <QtCore/QSettings>
+#include <QtCore/QSortFilterProxyModel>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QXmlStreamReader>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QLineEdit>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QScrollBar>
+#include <QtWidgets/QSpinBox>
+#include <QtWidgets/QSplitter>
+#include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QTableView>
 #include <QtWidgets/QTableWidget>
@@ -80,6 +93,52 @@ int watchRowOf(const WatchModel *model, const QString &idText)
     return -1;
 }
 
+// Widgets squeezed below what they need to show themselves whole, as "class 'text' w x h".
+QStringList clippedWidgets(const QWidget *top)
+{
+    QStringList clipped;
+    for (const QWidget *w : top->findChildren<QWidget *>()) {
+        const bool control =
+            qobject_cast<const QLabel *>(w) || qobject_cast<const QAbstractButton *>(w) ||
+            qobject_cast<const QComboBox *>(w) || qobject_cast<const QLineEdit *>(w) ||
+            qobject_cast<const QAbstractSpinBox *>(w);
+        // Status texts may be cut on purpose (their whole text is in the tip).
+        const bool elidable = w->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored;
+        // The editor inside a spin box or combo box is sized by its box.
+        const bool inner = qobject_cast<const QAbstractSpinBox *>(w->parentWidget()) ||
+                           qobject_cast<const QComboBox *>(w->parentWidget());
+        if (!control || !w->isVisible() || elidable || inner)
+            continue;
+        // What a layout keeps: an explicit minimum, else the widget's own hint.
+        const QSize hint = w->minimumSizeHint();
+        const QSize need(w->minimumWidth() > 0 ? w->minimumWidth() : hint.width(),
+                         w->minimumHeight() > 0 ? w->minimumHeight() : hint.height());
+        if (w->width() < need.width() || w->height() < need.height())
+            clipped << QStringLiteral("%1 '%2' %3x%4 < %5x%6")
+                           .arg(QString::fromLatin1(w->metaObject()->className()),
+                                w->property("text").toString())
+                           .arg(w->width())
+                           .arg(w->height())
+                           .arg(need.width())
+                           .arg(need.height());
+    }
+    return clipped;
+}
+
+// A recording of `count` frames 20 ms apart, long enough to be stopped on its way.
+QString writeLongRecording(const QTemporaryDir &dir, int count)
+{
+    const QString name = dir.filePath(QStringLiteral("long.asc"));
+    QFile file(name);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return QString();
+    QTextStream out(&file);
+    out << "date Sat Dec 5 10:00:00 2026\nbase hex timestamps absolute\n";
+    for (int i = 0; i < count; ++i)
+        out << QString::asprintf("%.6f 1 123 Rx d 2 %02X 00\n", 0.02 * i, i & 0xFF);
+    return name;
+}
+
 VCI_CAN_OBJ standardFrame(quint32 id, quint8 first)
 {
     VCI_CAN_OBJ f{};
@@ -113,12 +172,24 @@ private slots:
     void replayFileType_data();
     void replayFileType();
     void nameEditorApplies();
+    void traceColumnsFitTheirTexts();
+    void relativeTimesAndIdPage_data();
+    void relativeTimesAndIdPage();
+    void droppedRowsAreReported();
+    void transferRefusesBadFiles_data();
+    void transferRefusesBadFiles();
+    void stoppedReplaySaysWhere();
+    void layoutFitsSmallWindow();
+    void windowStateIsKept();
 };
 
 void tst_KavriView::init()
 {
     VSIM_Reset();
+    // Every window starts from the defaults: no state kept by an earlier case.
+    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
     for (int ch = 0; ch < 4; ++ch) {
+        KvBuffer::instance(ch).setMaxCount(30000);
         KvBuffer::instance(ch).reset();
         KvChannelSet &set = KvGlobalSet::instance().channelSets[ch];
         set.receiveCount = 0;
@@ -179,8 +250,21 @@ void tst_KavriView::windowShowsTraffic()
     QTRY_VERIFY_WITH_TIMEOUT(traceRowOf(trace, QStringLiteral("00000100 ")) >= 0, 10000);
     const QScrollBar *scroll = w.trace()->view()->verticalScrollBar();
     QCOMPARE(scroll->value(), scroll->maximum());
+    w.viewPages()->setCurrentWidget(w.idStatisticsPanel());
+    QTRY_VERIFY_WITH_TIMEOUT(w.idStatisticsPanel()->model()->rowCount() > 3, 10000);
     const QString shot = QStringLiteral(KAVRIVIEW_SCREENSHOT);
     QVERIFY2(w.grab().save(shot), qPrintable(shot));
+    w.resize(1024, 700);
+    QTRY_COMPARE(w.size(), QSize(1024, 700));
+    w.refresh();
+    const QString small = QString(shot).replace(QLatin1String(".png"), QLatin1String("-1024.png"));
+    QVERIFY2(w.grab().save(small), qPrintable(small));
+    w.resize(1440, 900);
+    // Both wired channels run, so the load plot draws both.
+    QVERIFY(w.busLoadPlot()->series(0)->isVisible() && w.busLoadPlot()->series(1)->isVisible());
+    QVERIFY(!w.busLoadPlot()->series(2)->isVisible());
+    QVERIFY(w.busLoadPlot()->series(1)->count() > 1);
+    QVERIFY(w.busLoadPlot()->load(1) > 0.0);
 
     // Paused: the buffer goes on recording, the trace stands still until resumed.
     w.trace()->pauseButton()->click();
@@ -225,6 +309,15 @@ void tst_KavriView::windowShowsTraffic()
         QStringList({traceText(last, TraceModel::Index), traceText(last, TraceModel::Id),
                      traceText(last, TraceModel::Data), traceText(last, TraceModel::Direction)}),
         QStringList({newest.index, newest.id, newest.data, QStringLiteral("Rx")}));
+    // Each row's relative time lies its stamp difference after the row before.
+    for (int row = 1; row < trace->rowCount(); ++row) {
+        const double step = traceText(row, TraceModel::Relative).toDouble() -
+                            traceText(row - 1, TraceModel::Relative).toDouble();
+        const double stamps = (traceText(row, TraceModel::TimeStamp).toUInt(nullptr, 16) -
+                               traceText(row - 1, TraceModel::TimeStamp).toUInt(nullptr, 16)) /
+                              10000.0;
+        QVERIFY2(qAbs(step - stamps) < 1e-3, qPrintable(QString::number(row)));
+    }
     const int named = traceRowOf(trace, QStringLiteral("00000123 "));
     QVERIFY(named >= 0);
     QCOMPARE(traceText(named, TraceModel::Name), QStringLiteral("BrakePedal"));
@@ -233,6 +326,17 @@ void tst_KavriView::windowShowsTraffic()
     // are marked is watchMarksCarriedBytes' business).
     WatchModel *watch = w.watch()->model();
     QCOMPARE(watch->rowCount(), rx.countW());
+    // The per-ID page counted every frame the buffer stored (nothing was dropped yet).
+    w.refresh();
+    const KvIdStatistics &stats = w.idStatistics();
+    quint64 counted = 0;
+    for (const KvIdStatisticsRow &r : stats.rows())
+        counted += r.count;
+    QCOMPARE(counted, quint64(rx.count()));
+    QCOMPARE(stats.rows().size(), rx.countW());
+    const int perId = stats.indexOf(0x2A0, false);
+    QVERIFY(perId >= 0);
+    QCOMPARE(stats.rows().at(perId).count, quint64(20));
     const int row = watchRowOf(watch, QStringLiteral("000002A0 "));
     QVERIFY(row >= 0);
     auto watchText = [watch, row](int column) {
@@ -420,19 +524,28 @@ void tst_KavriView::sendPanelBuildsTask_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<uint>("frameId");
     QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("error");
     auto row = [](const char *name, const char *id, const char *data, bool extended, bool remote,
-                  uint frameId = 0, const QByteArray &bytes = QByteArray()) {
+                  uint frameId, const QByteArray &bytes = QByteArray(), const char *error = "") {
         QTest::newRow(name) << QString(id) << QString(data) << extended << remote << (frameId != 0)
-                            << frameId << bytes;
+                            << frameId << bytes << QString(error);
     };
     row("standard, bytes with blanks", "123", "11 22 33", false, false, 0x123, "\x11\x22\x33");
     row("extended, packed bytes", "1ABCDEF0", "0102", true, false, 0x1ABCDEF0, "\x01\x02");
     row("remote frame without data", "7DF", "", false, true, 0x7DF);
-    row("standard ID above 7FF", "800", "", false, false);
-    row("extended ID above 1FFFFFFF", "20000000", "", true, false);
-    row("ID not hexadecimal", "12G", "", false, false);
-    row("half a byte", "123", "1 2 3", false, false);
-    row("nine bytes", "123", "11 22 33 44 55 66 77 88 99", false, false);
+    row("standard ID above 7FF", "800", "", false, false, 0, {},
+        "ID: 800 is above 7FF, the largest standard ID.");
+    row("extended ID above 1FFFFFFF", "20000000", "", true, false, 0, {},
+        "ID: 20000000 is above 1FFFFFFF, the largest extended ID.");
+    row("ID not hexadecimal", "GG", "", false, false, 0, {}, "ID: GG is not hexadecimal");
+    row("empty ID", "", "", false, false, 0, {},
+        "ID: empty; type a hexadecimal identifier such as 123.");
+    row("data not hexadecimal", "123", "11 ZZ", false, false, 0, {},
+        "Data: 11 ZZ is not hexadecimal.");
+    row("half a byte", "123", "1 2 3", false, false, 0, {},
+        "Data: 1 2 3 has half a byte; write each byte as two digits.");
+    row("nine bytes", "123", "11 22 33 44 55 66 77 88 99", false, false, 0, {},
+        "Data: 9 bytes; a frame carries at most 8.");
 }
 
 void tst_KavriView::sendPanelBuildsTask()
@@ -444,14 +557,15 @@ void tst_KavriView::sendPanelBuildsTask()
     QFETCH(bool, valid);
     QFETCH(uint, frameId);
     QFETCH(QByteArray, bytes);
+    QFETCH(QString, error);
 
     SendPanel panel;
     panel.setFrame(id, data, extended, remote);
     panel.setRepeat(7, 15, 3, true, 2);
     taskObj task;
-    QString error;
-    QCOMPARE(panel.task(task, error), valid);
-    QCOMPARE(error.isEmpty(), valid);
+    QString message;
+    QCOMPARE(panel.task(task, message), valid);
+    QCOMPARE(message, error);
     if (!valid)
         return;
     QCOMPARE(task.size(), 1);
@@ -555,6 +669,257 @@ void tst_KavriView::nameEditorApplies()
     QVERIFY(!editor.apply());
     QCOMPARE(mapping.size(), 2);
     QCOMPARE(mapping.find(0x7DF), QStringLiteral("DiagRequest"));
+}
+
+// Every column is as wide as its widest text, all eight data bytes included; the spare columns
+// start hidden and come back from the header's menu.
+void tst_KavriView::traceColumnsFitTheirTexts()
+{
+    TracePanel panel;
+    const QTableView *view = panel.view();
+    const QFontMetrics metrics = view->fontMetrics();
+    for (int c = 0; c < TraceModel::ColumnCount; ++c)
+        QVERIFY2(view->columnWidth(c) >= metrics.horizontalAdvance(TraceModel::widestText(c)),
+                 qPrintable(QString::number(c)));
+    QVERIFY(!view->horizontalHeader()->stretchLastSection());
+    QCOMPARE(panel.model()->headerData(TraceModel::Data, Qt::Horizontal).toString(),
+             QStringLiteral("D0 D1 D2 D3 D4 D5 D6 D7"));
+    for (int c : {TraceModel::Spare1, TraceModel::Spare2, TraceModel::Spare3, TraceModel::Spare4})
+        QVERIFY(view->isColumnHidden(c));
+
+    QMenu *menu = panel.columnMenu();
+    QCOMPARE(menu->actions().size(), int(TraceModel::ColumnCount));
+    QVERIFY(!menu->actions().at(TraceModel::Spare1)->isChecked());
+    QVERIFY(menu->actions().at(TraceModel::Data)->isChecked());
+    menu->actions().at(TraceModel::Spare1)->trigger();
+    menu->actions().at(TraceModel::TimeStamp)->trigger();
+    QVERIFY(!view->isColumnHidden(TraceModel::Spare1));
+    QVERIFY(view->isColumnHidden(TraceModel::TimeStamp));
+
+    // A full eight-byte frame reads whole in its column.
+    VCI_CAN_OBJ full = standardFrame(0x123, 0x11);
+    full.DataLen = 8;
+    memset(full.Data, 0xEE, 8);
+    KvBuffer::instance(0).addFrame(&full, 1, false);
+    panel.refresh();
+    const QString data = panel.model()->index(0, TraceModel::Data).data().toString();
+    QCOMPARE(data, QStringLiteral("EE EE EE EE EE EE EE EE"));
+    QVERIFY(view->columnWidth(TraceModel::Data) >= metrics.horizontalAdvance(data));
+}
+
+void tst_KavriView::relativeTimesAndIdPage_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("times");
+    QTest::newRow("seconds since start")
+        << int(TraceModel::SinceStart) << QStringList{"0.0000", "1.0000", "1.5000", "3.0000"};
+    QTest::newRow("cycle per identifier")
+        << int(TraceModel::DeltaPerId) << QStringList{"", "1.0000", "", "2.0000"};
+}
+
+// Stamped frames on channel 2: the trace's relative time and the per-ID page follow the stamps.
+void tst_KavriView::relativeTimesAndIdPage()
+{
+    QFETCH(int, mode);
+    QFETCH(QStringList, times);
+    KvNameMapping::getSingleton().add(0x10, QStringLiteral("Engine"));
+    MainWindow w;
+    w.trace()->setChannel(2);
+    w.trace()->timeModeBox()->setCurrentIndex(mode);
+    const struct
+    {
+        quint32 id;
+        quint32 stamp;
+        quint8 first;
+    } frames[] = {{0x10, 10000, 1}, {0x10, 20000, 1}, {0x20, 25000, 7}, {0x10, 40000, 3}};
+    for (const auto &f : frames) {
+        VCI_CAN_OBJ frame = standardFrame(f.id, f.first);
+        frame.TimeStamp = f.stamp;
+        KvBuffer::instance(2).addFrame(&frame, 1, false);
+    }
+    w.refresh();
+    const TraceModel *trace = w.trace()->model();
+    QStringList shown;
+    for (int row = 0; row < trace->rowCount(); ++row)
+        shown << trace->index(row, TraceModel::Relative).data().toString();
+    QCOMPARE(shown, times);
+
+    // Sorted by count, most first: 0x10 (3 frames, cycles 1 and 2 s, D0 changed) then 0x20.
+    QSortFilterProxyModel *page = w.idStatisticsPanel()->sorted();
+    page->sort(IdStatisticsModel::Count, Qt::DescendingOrder);
+    QCOMPARE(page->rowCount(), 2);
+    auto text = [page](int row, int column) { return page->index(row, column).data().toString(); };
+    using M = IdStatisticsModel;
+    QCOMPARE(QStringList({text(0, M::Id), text(0, M::Name), text(0, M::Count),
+                          text(0, M::LastCycle), text(0, M::MinCycle), text(0, M::MaxCycle),
+                          text(0, M::Byte0), text(0, M::Byte0 + 1), text(0, M::Byte0 + 2)}),
+             QStringList({"010", "Engine", "3", "2000.0", "1000.0", "2000.0", "03", "00", ""}));
+    QVERIFY(page->index(0, M::Byte0).data(Qt::BackgroundRole).isValid());
+    QVERIFY(!page->index(0, M::Byte0 + 1).data(Qt::BackgroundRole).isValid());
+    QCOMPARE(QStringList({text(1, M::Id), text(1, M::Count), text(1, M::LastCycle)}),
+             QStringList({"020", "1", ""}));
+    QCOMPARE(page->headerData(M::Byte0 + 7, Qt::Horizontal).toString(), QStringLiteral("D7"));
+    QCOMPARE(w.watch()->model()->headerData(WatchModel::Byte0, Qt::Horizontal).toString(),
+             QStringLiteral("D0"));
+    KvNameMapping::getSingleton().clear();
+}
+
+// A row limit of 100 with 250 frames stored: the status bar says what the trace leaves out.
+void tst_KavriView::droppedRowsAreReported()
+{
+    MainWindow w;
+    w.trace()->setChannel(3);
+    w.trace()->setRowLimit(100);
+    QCOMPARE(KvBuffer::instance(3).getMaxCount(), 100);
+    QCOMPARE(KvBuffer::instance(0).getMaxCount(), 100);
+    w.refresh();
+    QVERIFY(w.rowsStatus()->isHidden());
+    for (int batch : {80, 80, 90}) {
+        QVector<VCI_CAN_OBJ> frames(batch, standardFrame(0x300, 1));
+        KvBuffer::instance(3).addFrame(frames.data(), batch, false);
+        w.refresh();
+    }
+    QCOMPARE(w.trace()->model()->rowCount(), 100);
+    QVERIFY(!w.rowsStatus()->isHidden());
+    QCOMPARE(w.rowsStatus()->text(), QStringLiteral("showing the newest %1 of %2")
+                                         .arg(QLocale().toString(100), QLocale().toString(250)));
+    QCOMPARE(w.idStatistics().rows().at(0).count, quint64(250));
+}
+
+void tst_KavriView::transferRefusesBadFiles_data()
+{
+    QTest::addColumn<bool>("replay");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("bar");
+    const QString missing = QStringLiteral("/nonexistent/recording.asc");
+    const QString folder = QStringLiteral(KAVRI_EXAMPLES);
+    QTest::newRow("replay, empty path") << true << "  "
+                                        << "Choose a recording first." << 37;
+    QTest::newRow("replay, missing file") << true << missing << missing + " does not exist." << 0;
+    QTest::newRow("replay, a folder")
+        << true << folder << "Cannot read " + folder + ": not a file" << 0;
+    QTest::newRow("download, empty path") << false << ""
+                                          << "Choose a firmware image first." << 37;
+    QTest::newRow("download, missing file")
+        << false << missing << missing + " does not exist." << 0;
+}
+
+// Bad paths are refused with the reason, before the channel is even asked about.
+void tst_KavriView::transferRefusesBadFiles()
+{
+    QFETCH(bool, replay);
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    QFETCH(int, bar);
+    DeviceSession session;
+    TransferPanel panel(&session);
+    QProgressBar *progress = replay ? panel.replayBar() : panel.downloadBar();
+    progress->setValue(37);
+    QVERIFY(!(replay ? panel.startReplay(file) : panel.startDownload(file)));
+    QCOMPARE(panel.statusText(), message);
+    QCOMPARE(progress->value(), bar);
+}
+
+// A replay stopped on its way says where it stopped and keeps its bar there.
+void tst_KavriView::stoppedReplaySaysWhere()
+{
+    QTemporaryDir dir;
+    const QString recording = writeLongRecording(dir, 500);
+    DeviceSession session;
+    DeviceConfig config;
+    QVERIFY(session.open(config));
+    QVERIFY2(session.start(), qPrintable(session.errorString()));
+    TransferPanel panel(&session);
+    QSignalSpy finished(&panel, &TransferPanel::replayFinished);
+    QVERIFY(panel.startReplay(recording));
+    QTRY_VERIFY_WITH_TIMEOUT(panel.replayBar()->value() >= 5, 10000);
+    panel.stopReplay();
+    QVERIFY(finished.count() == 1 || finished.wait(5000));
+    const int at = panel.replayBar()->value();
+    QVERIFY2(at > 0 && at < 100, qPrintable(QString::number(at)));
+    QCOMPARE(panel.statusText(), QStringLiteral("Stopped at %1 %").arg(at));
+    session.close();
+}
+
+// At 1024 x 700 every control of every page shows whole, and a long message moves nothing.
+void tst_KavriView::layoutFitsSmallWindow()
+{
+    MainWindow w;
+    w.resize(1024, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE(w.size(), QSize(1024, 700));
+    // The widest status bar: rows being dropped.
+    w.trace()->setRowLimit(100);
+    QVector<VCI_CAN_OBJ> frames(300, standardFrame(0x300, 1));
+    KvBuffer::instance(0).addFrame(frames.data(), 100, false);
+    w.refresh();
+    KvBuffer::instance(0).addFrame(frames.data(), 300, false);
+    w.refresh();
+    QVERIFY(!w.rowsStatus()->isHidden());
+    for (QTabWidget *tabs : {w.viewPages(), w.lowerPages()}) {
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QTRY_COMPARE(w.size(), QSize(1024, 700));
+            QTRY_VERIFY_WITH_TIMEOUT(clippedWidgets(&w).isEmpty(), 1000);
+            const QStringList clipped = clippedWidgets(&w);
+            QVERIFY2(clipped.isEmpty(), qPrintable(tabs->tabText(i) + ": " + clipped.join("; ")));
+        }
+    }
+    const QList<QSplitter *> splitters = w.findChildren<QSplitter *>();
+    QList<QList<int>> sizes;
+    for (const QSplitter *s : splitters)
+        sizes << s->sizes();
+    const QString longPath = QStringLiteral("/nonexistent/") + QString(300, QLatin1Char('x'));
+    w.transferPanel()->startReplay(longPath);
+    w.sendPanel()->setFrame(QString(8, QLatin1Char('G')), QString());
+    w.sendPanel()->send();
+    w.statusBar()->showMessage(QString(400, QLatin1Char('y')));
+    QCoreApplication::processEvents();
+    QCOMPARE(w.size(), QSize(1024, 700));
+    for (int i = 0; i < splitters.size(); ++i)
+        QCOMPARE(splitters.at(i)->sizes(), sizes.at(i));
+}
+
+// Size, splitters, columns, time mode, last files and the last device outlive the window.
+void tst_KavriView::windowStateIsKept()
+{
+    QList<int> panes;
+    {
+        MainWindow w;
+        w.resize(1100, 760);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *split = w.findChild<QSplitter *>();
+        split->setSizes({200, 400});
+        panes = split->sizes();
+        w.trace()->setColumnShown(TraceModel::Spare2, true);
+        w.trace()->setColumnShown(TraceModel::TimeStamp, false);
+        w.trace()->timeModeBox()->setCurrentIndex(TraceModel::DeltaPerId);
+        w.transferPanel()->setReplayFileName(QStringLiteral("/data/drive.asc"));
+        w.transferPanel()->setImageFileName(QStringLiteral("/data/node.bin"));
+        DeviceConfig device;
+        device.type = 14;
+        device.channel = 2;
+        device.wire = 3;
+        device.bitRate = 250000;
+        w.deviceBar()->setConfig(device);
+    }
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(1100, 760));
+    QCOMPARE(w.findChild<QSplitter *>()->sizes(), panes);
+    QVERIFY(!w.trace()->view()->isColumnHidden(TraceModel::Spare2));
+    QVERIFY(w.trace()->view()->isColumnHidden(TraceModel::TimeStamp));
+    QVERIFY(w.trace()->view()->isColumnHidden(TraceModel::Spare1));
+    QCOMPARE(w.trace()->model()->timeMode(), TraceModel::DeltaPerId);
+    QCOMPARE(w.transferPanel()->replayFileName(), QStringLiteral("/data/drive.asc"));
+    QCOMPARE(w.transferPanel()->imageFileName(), QStringLiteral("/data/node.bin"));
+    const DeviceConfig device = w.deviceBar()->config();
+    QCOMPARE(QVector<uint>({device.type, device.channel, uint(device.wire), device.bitRate}),
+             QVector<uint>({14, 2, 3, 250000}));
 }
 
 QTEST_MAIN(tst_KavriView)

@@ -27,9 +27,11 @@ DeviceBar::DeviceBar(KvDeviceSession *s, QWidget *parent)
       openBtn(new QPushButton(tr("Open"))), startBtn(new QPushButton(tr("Start"))),
       stopBtn(new QPushButton(tr("Stop"))), closeBtn(new QPushButton(tr("Close")))
 {
-    type->addItem(tr("Type 4 (2 channels)"), 4);
-    type->addItem(tr("Type 14 (4 channels)"), 14);
-    type->addItem(tr("Type 3 (1 channel)"), 3);
+    // Short texts: the whole bar fits a 1024-pixel window.
+    type->addItem(tr("Type 4 (2 ch.)"), 4);
+    type->addItem(tr("Type 14 (4 ch.)"), 14);
+    type->addItem(tr("Type 3 (1 ch.)"), 3);
+    type->setToolTip(tr("Adapter type and the number of its channels"));
     index->setRange(0, 15);
     channel->setRange(0, 3);
     wireChannel->setRange(0, 3);
@@ -43,7 +45,6 @@ DeviceBar::DeviceBar(KvDeviceSession *s, QWidget *parent)
 
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 4, 4, 4);
-    layout->addWidget(new QLabel(tr("Device")));
     layout->addWidget(type);
     layout->addWidget(new QLabel(tr("Index")));
     layout->addWidget(index);
@@ -99,6 +100,18 @@ bool DeviceBar::start()
     // The simulated bus: wired channels hear each other, at the pace of the real bit rate. With
     // the maker's library the channels run unwired, and the bar says why.
     return session->wire(int(used.channel), used.wire) && session->setSimulatedBusTiming(true);
+void DeviceBar::setConfig(const DeviceConfig &c)
+{
+    if (type->findData(c.type) >= 0)
+        type->setCurrentIndex(type->findData(c.type));
+    index->setValue(int(c.index));
+    channel->setValue(int(c.channel));
+    if (bitRate->findData(c.bitRate) >= 0)
+        bitRate->setCurrentIndex(bitRate->findData(c.bitRate));
+    wire->setChecked(c.wire >= 0);
+    if (c.wire >= 0)
+        wireChannel->setValue(c.wire);
+    updateButtons();
 }
 
 void DeviceBar::run(bool ok)

@@ -33,6 +33,9 @@ public:
     explicit DeviceBar(KvDeviceSession *session, QWidget *parent = nullptr);
 
     DeviceConfig config() const;
+    // Shows `config` in the controls (a type or bit rate the bar does not offer is left as it
+    // is); used to bring back the last device.
+    void setConfig(const DeviceConfig &config);
 
     QPushButton *openButton() const { return openBtn; }
     QPushButton *startButton() const { return startBtn; }

@@ -5,6 +5,7 @@
 
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QGridLayout>
+#include <QtWidgets/QGroupBox>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -35,6 +36,8 @@ bool parseHex(QString text, quint32 &id)
 FilterEditor::FilterEditor(QWidget *parent)
     : QWidget(parent), mode(new QComboBox), status(new QLabel)
 {
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     mode->addItem(tr("No filter"), 0);
     mode->addItem(tr("Drop the not-receive ranges"), 1);
     mode->addItem(tr("Keep only the only-receive ranges"), 2);
@@ -54,13 +57,17 @@ FilterEditor::FilterEditor(QWidget *parent)
             if (t->currentRow() >= 0)
                 t->removeRow(t->currentRow());
         });
+        // The title above its list, so that the two lists fit side by side on a narrow page.
+        auto *box = new QGroupBox(titles[l]);
         auto *buttons = new QHBoxLayout;
-        buttons->addWidget(new QLabel(titles[l]));
-        buttons->addStretch();
         buttons->addWidget(add);
         buttons->addWidget(remove);
-        grid->addLayout(buttons, 0, l);
-        grid->addWidget(t, 1, l);
+        buttons->addStretch();
+        auto *boxLayout = new QVBoxLayout(box);
+        boxLayout->setContentsMargins(4, 4, 4, 4);
+        boxLayout->addLayout(buttons);
+        boxLayout->addWidget(t);
+        grid->addWidget(box, 0, l);
     }
 
     auto *applyBtn = new QPushButton(tr("Apply"));

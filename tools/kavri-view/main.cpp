@@ -26,8 +26,7 @@ int main(int argc, char *argv[])
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("kavri-view"));
-    MainWindow window;
-    window.resize(1440, 900);
+    MainWindow window; // its last size, or 1440 x 900 the first time
     window.show();
     return app.exec();
 }

@@ -1,46 +1,76 @@
 #include "mainwindow.h"
 
+#include "bufferfeed.h"
+#include "busloadplot.h"
 #include "devcan.h"
 #include "devicebar.h"
 #include "filtereditor.h"
+#include "idstatisticspanel.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
+#include "tracemodel.h"
 #include "tracepanel.h"
 #include "trafficstatus.h"
 #include "transferpanel.h"
 #include "watchpanel.h"
 
+#include <QtCore/QSettings>
+#include <QtWidgets/QComboBox>
+#include <QtWidgets/QHeaderView>
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
+#include <QtWidgets/QPushButton>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabWidget>
+#include <QtWidgets/QTableView>
 #include <QtWidgets/QVBoxLayout>
+
+namespace {
+
+// Buttons as narrow as their text allows: the style's minimum button width alone would make the
+// device bar wider than a 1024-pixel window.
+void narrowButtons(QWidget *window)
+{
+    for (QPushButton *b : window->findChildren<QPushButton *>()) {
+        if (!b->text().isEmpty())
+            b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 24);
+    }
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), device(new KvDeviceSession(this)), bar(new DeviceBar(device)),
       tracePanel(new TracePanel), watchPanel(new WatchPanel), sender(new SendPanel),
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
-      transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar()))
+      transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar())),
+      idPage(new IdStatisticsPanel(idStats)), loadPlot(new BusLoadPlot), rowsLabel(new QLabel),
+      pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
+      lower(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
+    // The plot sits right after the figures, the dropped-rows note among them.
+    statusBar()->addPermanentWidget(loadPlot);
+    status->addNote(rowsLabel);
+    rowsLabel->hide();
 
-    auto *pages = new QTabWidget;
     pages->addTab(sender, tr("Send"));
     pages->addTab(tasks, tr("Tasks"));
     pages->addTab(filter, tr("Filter"));
     pages->addTab(namesPage, tr("Names"));
     pages->addTab(transfers, tr("Replay && firmware"));
 
-    auto *lower = new QSplitter(Qt::Horizontal);
-    lower->addWidget(watchPanel);
+    views->addTab(watchPanel, tr("Watch"));
+    views->addTab(idPage, tr("Per ID"));
+    lower->addWidget(views);
     lower->addWidget(pages);
     lower->setStretchFactor(0, 3);
     lower->setStretchFactor(1, 2);
     lower->setSizes({820, 560});
-    auto *panes = new QSplitter(Qt::Vertical);
     panes->addWidget(tracePanel);
     panes->addWidget(lower);
     panes->setStretchFactor(0, 3);
@@ -68,6 +98,9 @@ MainWindow::MainWindow(QWidget *parent)
     });
     workOn(0);
     showChannel(0);
+    resize(1440, 900);
+    narrowButtons(this);
+    restoreSettings();
 
     connect(&timer, &QTimer::timeout, this, &MainWindow::refresh);
     timer.start(KvBuffer::instance(0).getRefreshCycle());
@@ -75,6 +108,7 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    saveSettings();
     timer.stop();
     stopSenders();
     device->stop();
@@ -91,6 +125,9 @@ void MainWindow::workOn(int channel)
 void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
+    // The statistics describe one channel: they start again from what its buffer holds.
+    feed = std::make_unique<BufferFeed>(KvBuffer::instance(channel));
+    idStats.clear();
     timer.setInterval(KvBuffer::instance(channel).getRefreshCycle());
     refresh();
 }
@@ -106,8 +143,92 @@ void MainWindow::stopSenders()
 void MainWindow::refresh()
 {
     const int channel = tracePanel->channel();
+    feedStatistics();
     tracePanel->refresh();
     watchPanel->refresh();
+    idPage->refresh();
     const bool running = DevCan::instance().isStarted(ulong(channel));
     status->update(channel, running ? DevCan::instance().maxBaudrate(ulong(channel)) : 0);
+    int rates[BusLoadPlot::Channels];
+    for (int ch = 0; ch < BusLoadPlot::Channels; ++ch)
+        rates[ch] =
+            DevCan::instance().isStarted(ulong(ch)) ? DevCan::instance().maxBaudrate(ulong(ch)) : 0;
+    loadPlot->sample(rates);
+    showDroppedRows();
+}
+
+// The one place the statistics and the trace's relative times are fed: the rows the shown
+// channel's buffer stored since the last cycle. A feed of the buffered frames themselves replaces
+// this reading back of display rows.
+void MainWindow::feedStatistics()
+{
+    const QVector<KvCanObj> records = feed->take();
+    if (feed->restarted()) {
+        idStats.clear();
+        tracePanel->model()->clearTimes();
+    }
+    QVector<KvFrameTime> times;
+    times.reserve(records.size());
+    for (const KvCanObj &r : records)
+        times << idStats.add(r);
+    tracePanel->model()->appendTimes(times, feed->count(), feed->frames());
+}
+
+void MainWindow::showDroppedRows()
+{
+    const KvBuffer &buffer = KvBuffer::instance(tracePanel->channel());
+    const int held = buffer.count();
+    const bool dropping = held >= buffer.getMaxCount() && feed->stored() > held;
+    rowsLabel->setVisible(dropping);
+    rowsLabel->setText(dropping ? tr("showing the newest %L1 of %L2").arg(held).arg(feed->stored())
+                                : QString());
+}
+
+void MainWindow::saveSettings() const
+{
+    QSettings s(QStringLiteral("Kavri"), QStringLiteral("kavri-view"));
+    s.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    s.setValue(QStringLiteral("window/panes"), panes->saveState());
+    s.setValue(QStringLiteral("window/lower"), lower->saveState());
+    s.setValue(QStringLiteral("trace/header"), tracePanel->headerState());
+    s.setValue(QStringLiteral("trace/timeMode"), tracePanel->timeModeBox()->currentIndex());
+    s.setValue(QStringLiteral("trace/rowLimit"), tracePanel->rowLimit());
+    s.setValue(QStringLiteral("perId/header"), idPage->view()->horizontalHeader()->saveState());
+    s.setValue(QStringLiteral("files/replay"), transfers->replayFileName());
+    s.setValue(QStringLiteral("files/firmware"), transfers->imageFileName());
+    s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
+    const DeviceConfig c = bar->config();
+    s.setValue(QStringLiteral("device/type"), c.type);
+    s.setValue(QStringLiteral("device/index"), c.index);
+    s.setValue(QStringLiteral("device/channel"), c.channel);
+    s.setValue(QStringLiteral("device/bitRate"), c.bitRate);
+    s.setValue(QStringLiteral("device/wire"), c.wire);
+}
+
+void MainWindow::restoreSettings()
+{
+    QSettings s(QStringLiteral("Kavri"), QStringLiteral("kavri-view"));
+    restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray());
+    panes->restoreState(s.value(QStringLiteral("window/panes")).toByteArray());
+    lower->restoreState(s.value(QStringLiteral("window/lower")).toByteArray());
+    tracePanel->restoreHeaderState(s.value(QStringLiteral("trace/header")).toByteArray());
+    tracePanel->timeModeBox()->setCurrentIndex(
+        s.value(QStringLiteral("trace/timeMode"), 0).toInt());
+    const int limit = s.value(QStringLiteral("trace/rowLimit"), 0).toInt();
+    if (limit > 0 && limit != tracePanel->rowLimit())
+        tracePanel->setRowLimit(limit);
+    idPage->view()->horizontalHeader()->restoreState(
+        s.value(QStringLiteral("perId/header")).toByteArray());
+    transfers->setReplayFileName(s.value(QStringLiteral("files/replay")).toString());
+    transfers->setImageFileName(s.value(QStringLiteral("files/firmware")).toString());
+    tasks->setLastFile(s.value(QStringLiteral("files/tasks")).toString());
+    if (s.contains(QStringLiteral("device/type"))) {
+        DeviceConfig c;
+        c.type = s.value(QStringLiteral("device/type")).toUInt();
+        c.index = s.value(QStringLiteral("device/index")).toUInt();
+        c.channel = s.value(QStringLiteral("device/channel")).toUInt();
+        c.bitRate = s.value(QStringLiteral("device/bitRate")).toUInt();
+        c.wire = s.value(QStringLiteral("device/wire")).toInt();
+        bar->setConfig(c);
+    }
 }

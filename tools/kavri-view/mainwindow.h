@@ -1,12 +1,22 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "kvidstatistics.h"
+
 #include <QtCore/QTimer>
 #include <QtWidgets/QMainWindow>
 
+#include <memory>
+
+class BufferFeed;
+class BusLoadPlot;
 class DeviceBar;
 class KvDeviceSession;
 class FilterEditor;
+class IdStatisticsPanel;
+class QLabel;
+class QSplitter;
+class QTabWidget;
 class NameEditor;
 class SendPanel;
 class TaskPanel;
@@ -20,7 +30,14 @@ class WatchPanel;
 //
 // The views follow the receive buffer's refresh cycle: every getRefreshCycle() milliseconds the
 // trace, the watch list and the status bar take up what the shown channel's buffer stored. The
-// send, task, filter and transfer pages work on the device bar's channel.
+// send, task, filter and transfer pages work on the device bar's channel. Beside the watch list
+// the per-identifier page shows the shown channel's KvIdStatistics; the status bar adds a live
+// plot of every running channel's bus load and says when the buffer's row limit drops rows.
+//
+// The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
+// splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
+// the last replay, firmware and task-list files and the last device settings. It is read when
+// the window is made and written when it goes.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -41,11 +58,23 @@ public:
     NameEditor *nameEditor() const { return namesPage; }
     TransferPanel *transferPanel() const { return transfers; }
     TrafficStatus *traffic() const { return status; }
+    IdStatisticsPanel *idStatisticsPanel() const { return idPage; }
+    const KvIdStatistics &idStatistics() const { return idStats; }
+    BusLoadPlot *busLoadPlot() const { return loadPlot; }
+    // "showing the newest 30,000 of 133,642" while the row limit drops rows, else empty.
+    QLabel *rowsStatus() const { return rowsLabel; }
+    QTabWidget *lowerPages() const { return pages; }
+    QTabWidget *viewPages() const { return views; }
+
+    void saveSettings() const;
 
 private:
     void showChannel(int channel);
     void workOn(int channel);
     void stopSenders();
+    void feedStatistics();
+    void showDroppedRows();
+    void restoreSettings();
 
     KvDeviceSession *device;
     DeviceBar *bar;
@@ -58,6 +87,15 @@ private:
     TransferPanel *transfers;
     TrafficStatus *status;
     QTimer timer;
+    KvIdStatistics idStats;
+    std::unique_ptr<BufferFeed> feed; // reads the shown channel's new rows
+    IdStatisticsPanel *idPage;
+    BusLoadPlot *loadPlot;
+    QLabel *rowsLabel;
+    QTabWidget *pages;
+    QTabWidget *views;
+    QSplitter *panes;
+    QSplitter *lower;
 };
 
 #endif // MAINWINDOW_H

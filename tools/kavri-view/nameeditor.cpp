@@ -13,6 +13,8 @@
 NameEditor::NameEditor(QWidget *parent)
     : QWidget(parent), names(new QTableWidget(0, 2)), status(new QLabel)
 {
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     names->setHorizontalHeaderLabels({tr("ID (hex)"), tr("Name")});
     names->horizontalHeader()->setStretchLastSection(true);
     names->verticalHeader()->hide();

@@ -6,7 +6,7 @@
 #include <QtCore/QRegularExpression>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
-#include <QtWidgets/QFormLayout>
+#include <QtWidgets/QGridLayout>
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -19,7 +19,7 @@ SendPanel::SendPanel(QWidget *parent)
       extended(new QCheckBox(tr("Extended"))), remote(new QCheckBox(tr("Remote"))),
       sendType(new QComboBox), data(new QLineEdit(QStringLiteral("11 22 33 44 55 66 77 88"))),
       frames(new QSpinBox), interval(new QSpinBox), times(new QSpinBox),
-      idIncrease(new QCheckBox(tr("ID + 1 after each burst"))), dataIncrease(new QSpinBox),
+      idIncrease(new QCheckBox(tr("ID + 1 after each burst"))), dataIncrease(new QComboBox),
       sendBtn(new QPushButton(tr("Send"))), status(new QLabel)
 {
     // The adapter's send types, in the order of their codes 0 to 3.
@@ -30,24 +30,35 @@ SendPanel::SendPanel(QWidget *parent)
     interval->setRange(0, 600000);
     interval->setSuffix(tr(" ms"));
     times->setRange(1, 10000000);
-    dataIncrease->setRange(0, 8);
-    dataIncrease->setSpecialValueText(tr("none"));
-    dataIncrease->setPrefix(tr("byte "));
+    // The task counts data bytes from 1; the window names them D0 to D7 everywhere.
+    dataIncrease->addItem(tr("none"));
+    for (int byte = 0; byte < 8; ++byte)
+        dataIncrease->addItem(QStringLiteral("D%1").arg(byte));
     id->setMaxLength(8);
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    auto *idRow = new QHBoxLayout;
-    idRow->addWidget(id);
-    idRow->addWidget(extended);
-    idRow->addWidget(remote);
-    auto *form = new QFormLayout;
-    form->addRow(tr("ID (hex)"), idRow);
-    form->addRow(tr("Data (hex)"), data);
-    form->addRow(tr("Send type"), sendType);
-    form->addRow(tr("Frames per burst"), frames);
-    form->addRow(tr("Interval"), interval);
-    form->addRow(tr("Bursts"), times);
-    form->addRow(QString(), idIncrease);
-    form->addRow(tr("Data increase"), dataIncrease);
+    // The frame on the left, its repetition on the right: five short rows fit a small window.
+    auto *flags = new QHBoxLayout;
+    flags->addWidget(extended);
+    flags->addWidget(remote);
+    flags->addStretch();
+    auto *form = new QGridLayout;
+    auto field = [form](int row, int column, const QString &title, QWidget *w) {
+        form->addWidget(new QLabel(title), row, column);
+        form->addWidget(w, row, column + 1);
+    };
+    field(0, 0, tr("ID (hex)"), id);
+    form->addLayout(flags, 1, 1);
+    field(2, 0, tr("Data (hex)"), data);
+    field(3, 0, tr("Send type"), sendType);
+    field(4, 0, tr("Data increase"), dataIncrease);
+    field(0, 2, tr("Frames per burst"), frames);
+    field(1, 2, tr("Interval"), interval);
+    field(2, 2, tr("Bursts"), times);
+    form->addWidget(idIncrease, 3, 2, 1, 2);
+    form->setColumnStretch(1, 3);
+    form->setColumnStretch(3, 2);
 
     auto *stopBtn = new QPushButton(tr("Stop"));
     auto *addBtn = new QPushButton(tr("Add to tasks"));
@@ -97,7 +108,7 @@ void SendPanel::setRepeat(int f, int i, int t, bool idInc, int dataInc)
     interval->setValue(i);
     times->setValue(t);
     idIncrease->setChecked(idInc);
-    dataIncrease->setValue(dataInc);
+    dataIncrease->setCurrentIndex(dataInc >= 0 && dataInc <= 8 ? dataInc : 0);
 }
 
 bool SendPanel::task(taskObj &out, QString &error) const
@@ -107,17 +118,36 @@ bool SendPanel::task(taskObj &out, QString &error) const
     frame.RemoteFlag = remote->isChecked() ? 1 : 0;
     frame.SendType = quint8(sendType->currentIndex());
     bool ok = false;
-    frame.ID = id->text().trimmed().toUInt(&ok, 16);
-    if (!ok || frame.ID > (frame.ExternFlag ? 0x1FFFFFFFu : 0x7FFu)) {
-        error = frame.ExternFlag ? tr("An extended ID is 0 to 1FFFFFFF.")
-                                 : tr("A standard ID is 0 to 7FF.");
+    const QString idText = id->text().trimmed();
+    frame.ID = idText.toUInt(&ok, 16);
+    if (idText.isEmpty()) {
+        error = tr("ID: empty; type a hexadecimal identifier such as 123.");
+        return false;
+    }
+    if (!ok) {
+        error = tr("ID: %1 is not hexadecimal").arg(idText);
+        return false;
+    }
+    if (frame.ID > (frame.ExternFlag ? 0x1FFFFFFFu : 0x7FFu)) {
+        error = frame.ExternFlag
+                    ? tr("ID: %1 is above 1FFFFFFF, the largest extended ID.").arg(idText)
+                    : tr("ID: %1 is above 7FF, the largest standard ID.").arg(idText);
         return false;
     }
     // "11 22 33" and "112233" alike; at most eight bytes.
     const QString digits = data->text().remove(QRegularExpression(QStringLiteral("\\s")));
-    static const QRegularExpression hexPairs(QStringLiteral("^([0-9A-Fa-f]{2}){0,8}$"));
-    if (!hexPairs.match(digits).hasMatch()) {
-        error = tr("Data are up to eight hexadecimal bytes, such as 11 22 33.");
+    static const QRegularExpression hexDigits(QStringLiteral("^[0-9A-Fa-f]*$"));
+    if (!hexDigits.match(digits).hasMatch()) {
+        error = tr("Data: %1 is not hexadecimal.").arg(data->text().trimmed());
+        return false;
+    }
+    if (digits.size() % 2 != 0) {
+        error = tr("Data: %1 has half a byte; write each byte as two digits.")
+                    .arg(data->text().trimmed());
+        return false;
+    }
+    if (digits.size() > 16) {
+        error = tr("Data: %1 bytes; a frame carries at most 8.").arg(digits.size() / 2);
         return false;
     }
     const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
@@ -132,7 +162,7 @@ bool SendPanel::task(taskObj &out, QString &error) const
     out.interval = interval->value();
     out.times = times->value();
     out.idIncrease = idIncrease->isChecked() ? 1 : 0;
-    out.dataIncrease = dataIncrease->value();
+    out.dataIncrease = dataIncrease->currentIndex();
     return true;
 }
 
@@ -190,4 +220,5 @@ QString SendPanel::statusText() const
 void SendPanel::report(const QString &message)
 {
     status->setText(message);
+    status->setToolTip(message);
 }

@@ -34,7 +34,7 @@ public:
                    int dataIncrease = 0);
 
     // The task the form describes; false, with `error` set, for an ID or data text that does not
-    // make a frame.
+    // make a frame. The error names the field: "ID: GG is not hexadecimal".
     bool task(taskObj &out, QString &error) const;
 
     // Starts the basic send; false, with the reason shown, when the form is invalid, the channel
@@ -63,7 +63,7 @@ private:
     QSpinBox *interval;
     QSpinBox *times;
     QCheckBox *idIncrease;
-    QSpinBox *dataIncrease;
+    QComboBox *dataIncrease; // none, D0 .. D7
     QPushButton *sendBtn;
     QLabel *status;
     std::unique_ptr<taskThread> runner;

@@ -27,6 +27,8 @@ TaskPanel::TaskPanel(QWidget *parent)
     tasks->setSelectionBehavior(QAbstractItemView::SelectRows);
     tasks->setEditTriggers(QAbstractItemView::NoEditTriggers);
     mode->addItems({tr("Sequential"), tr("Cyclic"), tr("Parallel")});
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     auto *loadBtn = new QPushButton(tr("Load..."));
     auto *saveBtn = new QPushButton(tr("Save..."));
@@ -50,13 +52,13 @@ TaskPanel::TaskPanel(QWidget *parent)
 
     const QString filter = tr("Task lists (*.xml);;All files (*)");
     connect(loadBtn, &QPushButton::clicked, this, [this, filter] {
-        const QString name = QFileDialog::getOpenFileName(this, tr("Load tasks"), {}, filter);
+        const QString name = QFileDialog::getOpenFileName(this, tr("Load tasks"), last, filter);
         QString error;
         if (!name.isEmpty() && !load(name, error))
             report(error);
     });
     connect(saveBtn, &QPushButton::clicked, this, [this, filter] {
-        const QString name = QFileDialog::getSaveFileName(this, tr("Save tasks"), {}, filter);
+        const QString name = QFileDialog::getSaveFileName(this, tr("Save tasks"), last, filter);
         QString error;
         if (!name.isEmpty() && !save(name, error))
             report(error);
@@ -87,6 +89,7 @@ bool TaskPanel::load(const QString &fileName, QString &error)
         error = tr("Cannot read %1: %2").arg(fileName, reader.errorString());
         return false;
     }
+    last = fileName;
     report(tr("%n task(s) in the table.", nullptr, tasks->rowCount()));
     return true;
 }
@@ -104,6 +107,7 @@ bool TaskPanel::save(const QString &fileName, QString &error)
         error = tr("Cannot write %1: %2").arg(fileName, file.errorString());
         return false;
     }
+    last = fileName;
     report(tr("Saved %1.").arg(fileName));
     return true;
 }
@@ -188,7 +192,13 @@ QString TaskPanel::statusText() const
     return status->text();
 }
 
+void TaskPanel::setLastFile(const QString &fileName)
+{
+    last = fileName;
+}
+
 void TaskPanel::report(const QString &message)
 {
     status->setText(message);
+    status->setToolTip(message);
 }

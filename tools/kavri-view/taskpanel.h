@@ -44,6 +44,9 @@ public:
     void stop();
     bool isRunning() const;
     QString statusText() const;
+    // The task list last loaded or saved, where the file dialogs open.
+    QString lastFile() const { return last; }
+    void setLastFile(const QString &fileName);
 
 signals:
     void runFinished();
@@ -57,6 +60,7 @@ private:
     QLabel *status;
     std::unique_ptr<taskThread> runner;
     bool refused = false;
+    QString last;
 };
 
 #endif // TASKPANEL_H

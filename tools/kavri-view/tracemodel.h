@@ -1,13 +1,22 @@
 #ifndef TRACEMODEL_H
 #define TRACEMODEL_H
 
+#include "kvidstatistics.h"
+
 #include <QtCore/QAbstractTableModel>
 #include <QtCore/QCache>
+
+#include <deque>
 
 class CanObjStr;
 
 // The trace of one channel as a table: the thirteen display columns of the channel's receive
-// buffer plus the identifier's name.
+// buffer plus the identifier's name and a relative time.
+//
+// The relative time comes from the adapter's stamp (the host's time for sent frames), put on one
+// clock by KvIdStatistics: seconds since the first frame seen, or the time since the previous
+// frame of the same identifier. Whoever reads every new row (the window's statistics feed)
+// hands the times in with appendTimes(); they are kept beside the buffer's rows, newest last.
 //
 // The buffer may hold tens of thousands of records while frames arrive at full bus load, so the
 // model never copies the list: refresh() reads only count() and announces the new rows, and a
@@ -20,6 +29,7 @@ class TraceModel : public QAbstractTableModel
 public:
     enum Column {
         Index,
+        Relative,
         Id,
         Name,
         Spare1,
@@ -36,6 +46,8 @@ public:
         ColumnCount
     };
 
+    enum TimeMode { SinceStart, DeltaPerId };
+
     explicit TraceModel(QObject *parent = nullptr);
     ~TraceModel() override;
 
@@ -46,6 +58,16 @@ public:
     void refresh();
     // Records converted to texts since the model was made; tells how much work the view caused.
     int conversions() const { return converted; }
+
+    // The times of the rows the buffer stored since the last call, oldest first; when they were
+    // read the buffer held `count` rows and had counted `frames` frames.
+    void appendTimes(const QVector<KvFrameTime> &times, int count, quint32 frames);
+    void clearTimes();
+    void setTimeMode(TimeMode mode);
+    TimeMode timeMode() const { return relative; }
+
+    // The widest text a column shows, for sizing it: "00 00 00 00 00 00 00 00" for the data.
+    static QString widestText(int column);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -58,10 +80,17 @@ public:
 
 private:
     const CanObjStr &record(int row) const;
+    QString relativeText(int row) const;
 
     int ch = 0;
     int rows = 0;
     int lastTotal = 0;
+    // Beside the buffer's rows as they were when last read: the last time is that of row
+    // timesCount - 1 then; a full list has moved on by the frames counted since.
+    std::deque<KvFrameTime> times;
+    int timesCount = 0;
+    quint32 timesFrames = 0;
+    TimeMode relative = SinceStart;
     mutable QCache<int, CanObjStr> cache;
     mutable int converted = 0;
 };

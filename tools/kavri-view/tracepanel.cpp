@@ -1,6 +1,7 @@
 #include "tracepanel.h"
 
 #include "kvbuffer.h"
+#include "tablesizing.h"
 #include "tracemodel.h"
 
 #include <QtGui/QFontDatabase>
@@ -9,15 +10,27 @@
 #include <QtWidgets/QHBoxLayout>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
+#include <QtWidgets/QMenu>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSpinBox>
 #include <QtWidgets/QTableView>
 #include <QtWidgets/QVBoxLayout>
+
+#include <iterator>
 
 TracePanel::TracePanel(QWidget *parent)
     : QWidget(parent), traceModel(new TraceModel(this)), table(new QTableView),
       channelBox(new QComboBox), follow(new QCheckBox(tr("Follow"))),
-      pause(new QPushButton(tr("Pause")))
+      pause(new QPushButton(tr("Pause"))), timeBox(new QComboBox), limitBox(new QSpinBox)
 {
+    timeBox->addItem(tr("Time since start"), TraceModel::SinceStart);
+    timeBox->addItem(tr("Cycle per ID"), TraceModel::DeltaPerId);
+    timeBox->setToolTip(tr("What the relative time column shows, from the adapter's stamps"));
+    limitBox->setRange(100, 1000000);
+    limitBox->setSingleStep(10000);
+    limitBox->setGroupSeparatorShown(true);
+    limitBox->setValue(KvBuffer::instance(0).getMaxCount());
+    limitBox->setToolTip(tr("Rows each channel keeps; changing it empties the trace"));
     for (int ch = 0; ch < 4; ++ch)
         channelBox->addItem(tr("Channel %1").arg(ch), ch);
     follow->setChecked(true);
@@ -33,11 +46,19 @@ TracePanel::TracePanel(QWidget *parent)
     // Fixed row heights and column widths: sizing to contents would convert every record.
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[TraceModel::ColumnCount] = {5, 9, 12, 2, 7, 12, 2, 2, 6, 8, 3, 21, 2, 3};
-    for (int c = 0; c < TraceModel::ColumnCount; ++c)
-        table->setColumnWidth(c, widths[c] * digit + 12);
-    table->horizontalHeader()->setStretchLastSection(true);
+    fitColumnsToText(table, &TraceModel::widestText);
+    QHeaderView *header = table->horizontalHeader();
+    header->setContextMenuPolicy(Qt::CustomContextMenu);
+    for (int c : {TraceModel::Spare1, TraceModel::Spare2, TraceModel::Spare3, TraceModel::Spare4})
+        table->setColumnHidden(c, true);
+    // What is read most comes first: time, identifier, direction, length and data, then the
+    // frame's kind and the raw stamps.
+    const int order[] = {TraceModel::Index,     TraceModel::Relative,  TraceModel::Id,
+                         TraceModel::Name,      TraceModel::Direction, TraceModel::DataLen,
+                         TraceModel::Data,      TraceModel::FrameType, TraceModel::FrameFormat,
+                         TraceModel::TimeStamp, TraceModel::SystemTime};
+    for (int visual = 0; visual < int(std::size(order)); ++visual)
+        header->moveSection(header->visualIndex(order[visual]), visual);
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(new QLabel(tr("Trace")));
@@ -45,7 +66,10 @@ TracePanel::TracePanel(QWidget *parent)
     bar->addWidget(follow);
     bar->addWidget(pause);
     bar->addWidget(clear);
+    bar->addWidget(timeBox);
     bar->addStretch();
+    bar->addWidget(new QLabel(tr("Rows")));
+    bar->addWidget(limitBox);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
@@ -54,6 +78,11 @@ TracePanel::TracePanel(QWidget *parent)
     connect(channelBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             [this](int i) { setChannel(i); });
     connect(pause, &QPushButton::toggled, this, &TracePanel::setPaused);
+    connect(header, &QHeaderView::customContextMenuRequested, this, &TracePanel::showHeaderMenu);
+    connect(timeBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        traceModel->setTimeMode(TraceModel::TimeMode(timeBox->currentData().toInt()));
+    });
+    connect(limitBox, &QSpinBox::editingFinished, this, [this] { setRowLimit(limitBox->value()); });
     connect(clear, &QPushButton::clicked, this, [this] {
         KvBuffer::instance(channel()).clear();
         traceModel->refresh();
@@ -95,4 +124,51 @@ void TracePanel::refresh()
     traceModel->refresh();
     if (follow->isChecked())
         table->scrollToBottom();
+}
+
+void TracePanel::setRowLimit(int rows)
+{
+    limitBox->setValue(rows);
+    for (int ch = 0; ch < 4; ++ch)
+        KvBuffer::instance(ch).setMaxCount(limitBox->value());
+    traceModel->refresh();
+}
+
+int TracePanel::rowLimit() const
+{
+    return KvBuffer::instance(channel()).getMaxCount();
+}
+
+void TracePanel::setColumnShown(int column, bool shown)
+{
+    table->setColumnHidden(column, !shown);
+}
+
+QByteArray TracePanel::headerState() const
+{
+    return table->horizontalHeader()->saveState();
+}
+
+bool TracePanel::restoreHeaderState(const QByteArray &state)
+{
+    return table->horizontalHeader()->restoreState(state);
+}
+
+QMenu *TracePanel::columnMenu()
+{
+    auto *menu = new QMenu(this);
+    for (int c = 0; c < TraceModel::ColumnCount; ++c) {
+        QAction *action = menu->addAction(traceModel->headerData(c, Qt::Horizontal).toString());
+        action->setCheckable(true);
+        action->setChecked(!table->isColumnHidden(c));
+        connect(action, &QAction::toggled, this, [this, c](bool on) { setColumnShown(c, on); });
+    }
+    return menu;
+}
+
+void TracePanel::showHeaderMenu(const QPoint &at)
+{
+    QMenu *menu = columnMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(table->horizontalHeader()->viewport()->mapToGlobal(at));
 }

@@ -3,17 +3,32 @@
 #include "kvbuffer.h"
 #include "kvglobalset.h"
 
+#include <QtWidgets/QGridLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QStatusBar>
 
 TrafficStatus::TrafficStatus(QStatusBar *bar) : QObject(bar)
 {
-    for (QLabel *&l : labels) {
-        l = new QLabel;
-        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("Received: 0000000")));
-        bar->addPermanentWidget(l);
+    auto *figures = new QWidget;
+    grid = new QGridLayout(figures);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setVerticalSpacing(0);
+    // Room for the usual sizes, so that the figures do not jitter as they grow.
+    const char *const widest[FieldCount] = {"Frames: 0000000", "Bits: 000000000",
+                                            "Bus load: 100.0 %", "Received: 0000000",
+                                            "Sent: 0000000"};
+    for (int f = 0; f < FieldCount; ++f) {
+        QLabel *l = labels[f] = new QLabel;
+        l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QLatin1String(widest[f])));
+        grid->addWidget(l, f / 3, f % 3);
     }
+    bar->addPermanentWidget(figures);
     update(0, 0);
+}
+
+void TrafficStatus::addNote(QWidget *note)
+{
+    grid->addWidget(note, 1, 2);
 }
 
 double TrafficStatus::busLoad(quint32 bits, qint64 msecs, int bitRate)

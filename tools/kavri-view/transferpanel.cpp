@@ -6,6 +6,7 @@
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
 
+#include <QtCore/QFile>
 #include <QtCore/QFileInfo>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QGridLayout>
@@ -20,6 +21,8 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
       replayProgress(new QProgressBar), downloadProgress(new QProgressBar), status(new QLabel)
 {
     replayFile->setPlaceholderText(tr("recording (.asc, .csv or binary)"));
+    // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     imageFile->setPlaceholderText(tr("firmware image"));
     for (QProgressBar *bar : {replayProgress, downloadProgress}) {
         bar->setRange(0, 100);
@@ -39,7 +42,8 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
         grid->addWidget(stopBtn, r, 4);
         grid->addWidget(bar, r + 1, 1, 1, 4);
         connect(browse, &QPushButton::clicked, this, [this, file] {
-            const QString name = QFileDialog::getOpenFileName(this, tr("Choose a file"));
+            const QString name = QFileDialog::getOpenFileName(this, tr("Choose a file"),
+                                                              QFileInfo(file->text()).path());
             if (!name.isEmpty())
                 file->setText(name);
         });
@@ -98,14 +102,43 @@ bool TransferPanel::channelStarted()
     return false;
 }
 
-bool TransferPanel::startReplay(const QString &fileName)
+bool TransferPanel::readable(const QString &fileName, QProgressBar *bar, const QString &what)
 {
-    if (!channelStarted() || isReplaying())
-        return false;
-    if (!QFileInfo(fileName).isReadable()) {
-        status->setText(tr("Cannot read %1.").arg(fileName));
+    if (fileName.trimmed().isEmpty()) {
+        report(tr("Choose %1 first.").arg(what));
         return false;
     }
+    bar->setValue(0);
+    const QFileInfo info(fileName);
+    QFile file(fileName);
+    if (!info.exists()) {
+        report(tr("%1 does not exist.").arg(fileName));
+        return false;
+    }
+    if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+        report(tr("Cannot read %1: %2")
+                   .arg(fileName, info.isFile() ? file.errorString() : tr("not a file")));
+        return false;
+    }
+    return true;
+}
+
+void TransferPanel::report(const QString &message)
+{
+    status->setText(message);
+    status->setToolTip(message);
+}
+
+QString TransferPanel::statusText() const
+{
+    return status->text();
+}
+
+bool TransferPanel::startReplay(const QString &fileName)
+{
+    if (!readable(fileName, replayProgress, tr("a recording")) || !channelStarted() ||
+        isReplaying())
+        return false;
     taskObj task;
     if (!startFrame || !startFrame(task)) {
         CanData burst;
@@ -126,26 +159,28 @@ bool TransferPanel::startReplay(const QString &fileName)
     connect(replay.get(), &KvSendFileThread::begainSend, this, [this] { replayBegan = true; });
     connect(replay.get(), &KvSendFileThread::errorSignal, this, [this] {
         replayRefused = true;
-        status->setText(tr("The adapter refused a frame of the replay."));
+        report(tr("The adapter refused a frame of the replay."));
     });
     connect(replay.get(), &QThread::finished, this, [this] {
-        if (!replayBegan) {
-            status->setText(tr("Not a recording the replay can read."));
-        } else if (!replayStopped && !replayRefused) {
+        if (replayStopped) {
+            report(tr("Stopped at %1 %").arg(replayProgress->value()));
+        } else if (!replayBegan) {
+            replayProgress->setValue(0);
+            report(tr("Not a recording the replay can read."));
+        } else if (!replayRefused) {
             replayProgress->setValue(100);
-            status->setText(tr("Replay finished."));
+            report(tr("Replay finished."));
         }
         emit replayFinished();
     });
     replay->start();
-    status->setText(
-        tr("Replaying %1 on channel %2...").arg(QFileInfo(fileName).fileName()).arg(ch));
+    report(tr("Replaying %1 on channel %2...").arg(QFileInfo(fileName).fileName()).arg(ch));
     return true;
 }
 
 void TransferPanel::stopReplay()
 {
-    if (replay) {
+    if (isReplaying()) {
         replayStopped = true;
         replay->stop();
         replay->waitForFinish();
@@ -159,41 +194,68 @@ bool TransferPanel::isReplaying() const
 
 bool TransferPanel::startDownload(const QString &fileName)
 {
-    if (!channelStarted() || isDownloading())
+    if (!readable(fileName, downloadProgress, tr("a firmware image")) || !channelStarted() ||
+        isDownloading())
         return false;
     CanWriteThread *writer = session->writer(ch);
-    if (!writer || !QFileInfo(fileName).isReadable()) {
-        status->setText(tr("Cannot read %1.").arg(fileName));
+    if (!writer) {
+        report(tr("Channel %1 has no transmit thread.").arg(ch));
         return false;
     }
     imageFile->setText(fileName);
     downloadProgress->setValue(0);
     downloadSent = false;
+    downloadStopped = false;
     download = std::make_unique<KvSendFirmwareThread>(ulong(ch));
     download->setFileName(fileName);
     connect(download.get(), &KvSendFirmwareThread::progressValueChanged, downloadProgress,
             &QProgressBar::setValue);
-    // The finish command carries the tail mark: the download is on the wire once it is sent.
+    // The finish command carries the tail mark: the download is on the wire once it is sent. A
+    // stopped download still sends its closing commands.
     disconnect(tailConnection);
     tailConnection = connect(writer, &CanWriteThread::tailSignal, this, [this] {
         if (downloadSent)
             return;
         downloadSent = true;
-        status->setText(tr("Firmware download sent."));
+        if (!downloadStopped)
+            report(tr("Firmware download sent."));
         emit downloadFinished();
     });
     download->start();
-    status->setText(
-        tr("Downloading %1 on channel %2...").arg(QFileInfo(fileName).fileName()).arg(ch));
+    report(tr("Downloading %1 on channel %2...").arg(QFileInfo(fileName).fileName()).arg(ch));
     return true;
 }
 
 void TransferPanel::stopDownload()
 {
-    if (download) {
+    if (!isDownloading())
+        return;
+    if (download)
         download->stop();
+    if (download)
         download->waitForFinish();
-    }
+    downloadStopped = true;
+    report(tr("Stopped at %1 %").arg(downloadProgress->value()));
+}
+
+QString TransferPanel::replayFileName() const
+{
+    return replayFile->text();
+}
+
+void TransferPanel::setReplayFileName(const QString &fileName)
+{
+    replayFile->setText(fileName);
+}
+
+QString TransferPanel::imageFileName() const
+{
+    return imageFile->text();
+}
+
+void TransferPanel::setImageFileName(const QString &fileName)
+{
+    imageFile->setText(fileName);
 }
 
 bool TransferPanel::isDownloading() const

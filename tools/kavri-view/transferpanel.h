@@ -22,7 +22,9 @@ class QProgressBar;
 //
 // The replay reports progress per frame as the reader's position in the file, so lines after the
 // last frame (an ASC file's closing lines) keep it below 100 %; a replay that ends by itself,
-// neither stopped nor refused, has read everything the reader could and shows 100 %.
+// neither stopped nor refused, has read everything the reader could and shows 100 %. A stopped
+// replay or download keeps its bar and says "Stopped at 37 %". An empty path is refused before
+// anything starts; a missing or unreadable file is named with the reason and resets the bar.
 class TransferPanel : public QWidget
 {
     Q_OBJECT
@@ -45,6 +47,12 @@ public:
     void stopDownload();
     bool isDownloading() const;
 
+    QString replayFileName() const;
+    void setReplayFileName(const QString &fileName);
+    QString imageFileName() const;
+    void setImageFileName(const QString &fileName);
+    QString statusText() const;
+
     QProgressBar *replayBar() const { return replayProgress; }
     QProgressBar *downloadBar() const { return downloadProgress; }
 
@@ -54,6 +62,10 @@ signals:
 
 private:
     bool channelStarted();
+    // False, with the reason shown, for an empty path or a file that cannot be read; `what`
+    // names the file's kind ("a recording").
+    bool readable(const QString &fileName, QProgressBar *bar, const QString &what);
+    void report(const QString &message);
 
     KvDeviceSession *session;
     int ch = 0;
@@ -69,6 +81,7 @@ private:
     bool replayStopped = false;
     bool replayRefused = false;
     bool downloadSent = true;
+    bool downloadStopped = false;
     QMetaObject::Connection tailConnection;
 };
 

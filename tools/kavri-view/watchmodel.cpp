@@ -129,7 +129,7 @@ QVariant WatchModel::headerData(int section, Qt::Orientation orientation, int ro
     case Direction:
         return tr("Dir");
     case SystemTime:
-        return tr("Time");
+        return tr("Host time");
     case FrameType:
         return tr("Type");
     case FrameFormat:

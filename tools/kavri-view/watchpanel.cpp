@@ -2,6 +2,7 @@
 
 #include "kvbuffer.h"
 #include "kvglobalset.h"
+#include "tablesizing.h"
 #include "watchmodel.h"
 
 #include <QtGui/QFontDatabase>
@@ -28,11 +29,26 @@ WatchPanel::WatchPanel(QWidget *parent)
     table->verticalHeader()->hide();
     table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    const int digit = table->fontMetrics().horizontalAdvance(QLatin1Char('0'));
-    const int widths[WatchModel::ColumnCount] = {9, 12, 3, 2, 2, 2, 2, 2, 2, 2, 2, 3, 12, 6, 8};
-    for (int c = 0; c < WatchModel::ColumnCount; ++c)
-        table->setColumnWidth(c, widths[c] * digit + 10);
-    table->horizontalHeader()->setStretchLastSection(true);
+    fitColumnsToText(table, [](int column) {
+        if (column >= WatchModel::Byte0 && column < WatchModel::Direction)
+            return QStringLiteral("00");
+        switch (column) {
+        case WatchModel::Id:
+            return QStringLiteral("00000000 ");
+        case WatchModel::Name:
+            return QStringLiteral("MMMMMMMMMMMM");
+        case WatchModel::DataLen:
+            return QStringLiteral("0");
+        case WatchModel::Direction:
+            return QStringLiteral("Tx");
+        case WatchModel::SystemTime:
+            return QStringLiteral("00:00:00:000");
+        case WatchModel::FrameType:
+            return QStringLiteral("Remote");
+        default:
+            return QStringLiteral("Standard");
+        }
+    });
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(watching);
