@@ -206,7 +206,8 @@ bool KvDeviceSession::start()
             l.clock.invalidate();
         }
     }
-    frameReader->start(channels());
+    // The error logs are the session's to read only while its own receive threads fill them.
+    frameReader->start(threadsOn ? channels() : QVector<int>());
     for (Channel &c : used) {
         if (!threadsOn)
             break;

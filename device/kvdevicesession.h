@@ -128,7 +128,8 @@ public:
 
     // On by default. Off, start() brings the device and channels up without receive and
     // transmit threads, and stop() takes them down: for a host that runs its own (the tests of
-    // those threads, a benchmark of one of them). Set while Closed.
+    // those threads, a benchmark of one of them). The error logs are then left to that host.
+    // Set while Closed.
     void setChannelThreads(bool on) { threadsOn = on; }
 
     // Simulated adapter only: wire two channels of the device to one bus; bus timing on or off.
