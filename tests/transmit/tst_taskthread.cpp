@@ -317,16 +317,20 @@ void tst_TaskThread::parallelThreadsAreStoppedAndReleased()
     QVERIFY(runToEnd(thread, {task(1, 1, 1, 5), task(2, 1, 1, 5), task(3, 1, 1, 5)}, 1));
     QCOMPARE(tail.count(), 1);
     QCOMPARE(thread.singleTaskCount(), 3);
-    QTRY_VERIFY(VSIM_SentTotal(4, 0, 0) >= 9); // all three keep sending
+    // All three send, however their threads were scheduled.
+    QSet<quint32> seen;
+    const auto allThreeSent = [&seen] {
+        for (quint32 id : sentIds())
+            seen.insert(id);
+        return seen.size() == 3;
+    };
+    QTRY_VERIFY(allThreeSent());
 
     thread.stopSingleTask();
     QCOMPARE(thread.singleTaskCount(), 0);
     const quint64 total = VSIM_SentTotal(4, 0, 0);
     QCOMPARE(quint64(sendCount() - countBefore), total);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QVector<quint32> ids = sentIds();
-    for (quint32 id : {1u, 2u, 3u})
-        QVERIFY(ids.contains(id));
 }
 
 void tst_TaskThread::sendersOfOneChannelLoseNoCount()
