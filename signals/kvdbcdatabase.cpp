@@ -137,6 +137,9 @@ void KvDbcDatabase::finish()
         QVector<bool> ok(n, true);
         for (int i = 0; i < n; ++i) {
             KvDbcSignal &s = list[i];
+            std::stable_sort(
+                s.valueNames.begin(), s.valueNames.end(),
+                [](const KvDbcValueName &a, const KvDbcValueName &b) { return a.value < b.value; });
             if ((s.valueType == KvDbcSignal::Float32 && s.length != 32) ||
                 (s.valueType == KvDbcSignal::Float64 && s.length != 64)) {
                 report(s.line, QStringLiteral("float signal %1 is %2 bits long, not %3")
@@ -337,11 +340,11 @@ QString KvDbcDatabase::label(int message, int signal, const KvDbcValue &value) c
     const QVector<KvDbcSignal> &list = messageList.at(message).signalList;
     if (signal < 0 || signal >= list.size() || list.at(signal).valueType != KvDbcSignal::Integer)
         return QString();
-    for (const KvDbcValueName &v : list.at(signal).valueNames) {
-        if (v.value == value.integer)
-            return v.name;
-    }
-    return QString();
+    const QVector<KvDbcValueName> &names = list.at(signal).valueNames;
+    const auto it =
+        std::lower_bound(names.begin(), names.end(), value.integer,
+                         [](const KvDbcValueName &v, qint64 integer) { return v.value < integer; });
+    return it != names.end() && it->value == value.integer ? it->name : QString();
 }
 
 bool KvDbcDatabase::physicalOf(int message, int signal, const QString &text, double &physical) const
