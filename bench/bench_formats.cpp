@@ -103,7 +103,8 @@ BENCHMARK(BM_BlfRead)->UseRealTime()->Unit(benchmark::kMillisecond);
 double python(benchmark::State &state, const QStringList &args, qint64 expected)
 {
     QProcess p;
-    p.start(QStringLiteral("/usr/bin/python3"), QStringList{QStringLiteral(KAVRI_PYCAN_FORMATS)} + args);
+    p.start(QStringLiteral("/usr/bin/python3"),
+            QStringList{QStringLiteral(KAVRI_PYCAN_FORMATS)} + args);
     if (!p.waitForFinished(-1) || p.exitCode() != 0) {
         state.SkipWithError("python-can did not run (is python3-can installed?)");
         return -1;
