@@ -17,6 +17,8 @@
 #include "kvcommon.h"
 
 #include "devcan.h"
+#include "kvdevicesession.h"
+#include "kvframesubscription.h"
 
 #include "canreadthread.h"
 #include "canthread.h"

@@ -387,6 +387,17 @@ CanObjStr KvBuffer::getRtSaveFrame(int number)
     return text;
 }
 
+int KvBuffer::takeRtSaveFrames(QVector<KvCanObj> &out, int max)
+{
+    if (max <= 0)
+        return 0;
+    const int before = out.size();
+    out.resize(before + max);
+    const int taken = rtSaveList->take(out.data() + before, max);
+    out.resize(before + taken);
+    return taken;
+}
+
 int KvBuffer::countRt() const
 {
     return rtSaveList->count();

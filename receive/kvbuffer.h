@@ -9,6 +9,7 @@
 #include "vci.h"
 
 #include <QtCore/QHash>
+#include <QtCore/QVector>
 #include <mutex>
 
 #include <atomic>
@@ -125,6 +126,9 @@ public:
     // Takes the oldest record out and returns its texts with the index column set to `number`,
     // which only labels the result. On an empty queue: a record of thirteen empty texts.
     CanObjStr getRtSaveFrame(int number);
+    // Takes up to `max` oldest records out, as records rather than texts, and appends them to
+    // `out` in order. Returns how many were taken (0 on an empty queue or for `max` below 1).
+    int takeRtSaveFrames(QVector<KvCanObj> &out, int max);
     int countRt() const;
 
     // DBC queue: received frames for the application's DBC decoding. A queued frame carries ID,

@@ -47,6 +47,13 @@ void SaveQueue::append(const KvCanObj *records, int n)
 
 bool SaveQueue::take(KvCanObj &record)
 {
+    return take(&record, 1) == 1;
+}
+
+int SaveQueue::take(KvCanObj *out, int max)
+{
+    if (max <= 0)
+        return 0;
     const std::lock_guard<std::mutex> reader(readerLock);
     if (reading.empty()) {
         const std::lock_guard<std::mutex> writer(writerLock);
@@ -58,20 +65,25 @@ bool SaveQueue::take(KvCanObj &record)
         }
         emptied.clear();
     }
-    if (reading.empty())
-        return false;
-    Chunk &front = reading.front();
-    record = front[next++];
-    if (next == front.size()) {
-        if (emptied.size() < MaxSpare) {
-            front.clear(); // keeps the capacity for the writers
-            emptied.push_back(std::move(front));
+    int taken = 0;
+    while (taken < max && !reading.empty()) {
+        Chunk &front = reading.front();
+        const std::size_t part = std::min(front.size() - next, std::size_t(max - taken));
+        std::copy(front.begin() + std::ptrdiff_t(next), front.begin() + std::ptrdiff_t(next + part),
+                  out + taken);
+        taken += int(part);
+        next += part;
+        if (next == front.size()) {
+            if (emptied.size() < MaxSpare) {
+                front.clear(); // keeps the capacity for the writers
+                emptied.push_back(std::move(front));
+            }
+            reading.pop_front();
+            next = 0;
         }
-        reading.pop_front();
-        next = 0;
     }
-    total.fetch_sub(1, std::memory_order_relaxed);
-    return true;
+    total.fetch_sub(taken, std::memory_order_relaxed);
+    return taken;
 }
 
 void SaveQueue::clear()

@@ -27,6 +27,8 @@ class SaveQueue
 public:
     void append(const KvCanObj *records, int n);
     bool take(KvCanObj &record);
+    // Takes up to `max` oldest records into `out`, in order; returns how many.
+    int take(KvCanObj *out, int max);
     void clear();
     int count() const { return total.load(std::memory_order_relaxed); }
 

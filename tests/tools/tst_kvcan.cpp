@@ -204,7 +204,7 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
         << "cannot start channel";
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
     QTest::newRow("missing bus plugin") << QStringList{"send", "--bus", "nosuchplugin:can0", "1#"}
-                                        << "on nosuchplugin:can0 (error 0x0800)";
+                                        << "(error 0x0800) on nosuchplugin:can0";
     QTest::newRow("bus without interface")
         << QStringList{"send", "--bus", "socketcan", "1#"} << "bad --bus";
     QTest::newRow("bus with wire")

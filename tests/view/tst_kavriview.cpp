@@ -1,6 +1,6 @@
 #include "devicebar.h"
-#include "devicesession.h"
 #include "filtereditor.h"
+#include "kvdevicesession.h"
 #include "mainwindow.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
@@ -106,8 +106,6 @@ private slots:
     void filterEditorApplies();
     void busLoad_data();
     void busLoad();
-    void deviceSessionSteps_data();
-    void deviceSessionSteps();
     void sendPanelBuildsTask_data();
     void sendPanelBuildsTask();
     void watchMarksCarriedBytes();
@@ -142,9 +140,9 @@ void tst_KavriView::windowShowsTraffic()
     // The defaults are the simulated two-channel adapter with its channels wired together.
     QVERIFY(!w.deviceBar()->startButton()->isEnabled());
     w.deviceBar()->openButton()->click();
-    QCOMPARE(w.session()->state(), DeviceSession::Opened);
+    QCOMPARE(w.session()->state(), KvDeviceSession::Opened);
     w.deviceBar()->startButton()->click();
-    QCOMPARE(w.session()->state(), DeviceSession::Started);
+    QCOMPARE(w.session()->state(), KvDeviceSession::Started);
     QVERIFY(!w.deviceBar()->openButton()->isEnabled());
     w.trace()->setChannel(1);
 
@@ -246,9 +244,8 @@ void tst_KavriView::windowShowsTraffic()
     QVERIFY(watch->index(row, WatchModel::Byte0 + 1).data(Qt::BackgroundRole).isValid());
 
     w.deviceBar()->stopButton()->click();
-    QCOMPARE(w.session()->state(), DeviceSession::Opened);
-    w.deviceBar()->closeButton()->click();
-    QCOMPARE(w.session()->state(), DeviceSession::Closed);
+    QCOMPARE(w.session()->state(), KvDeviceSession::Closed);
+    QVERIFY(w.deviceBar()->openButton()->isEnabled());
 }
 
 // A full buffer at full speed: the trace shows the newest rows and converts only those on screen.
@@ -412,62 +409,6 @@ void tst_KavriView::busLoad()
     QFETCH(int, bitRate);
     QFETCH(double, load);
     QCOMPARE(TrafficStatus::busLoad(bits, msecs, bitRate), load);
-}
-
-void tst_KavriView::deviceSessionSteps_data()
-{
-    QTest::addColumn<uint>("type");
-    QTest::addColumn<uint>("bitRate");
-    QTest::addColumn<int>("wire");
-    QTest::addColumn<bool>("opens");
-    QTest::addColumn<bool>("starts");
-    QTest::newRow("two wired channels") << 4u << 500000u << 1 << true << true;
-    QTest::newRow("four-channel device, channels 0 and 3") << 14u << 1000000u << 3 << true << true;
-    QTest::newRow("one-channel device cannot start a wired second channel")
-        << 3u << 500000u << 1 << true << false;
-    QTest::newRow("unsupported bit rate") << 4u << 123456u << 1 << false << false;
-}
-
-void tst_KavriView::deviceSessionSteps()
-{
-    QFETCH(uint, type);
-    QFETCH(uint, bitRate);
-    QFETCH(int, wire);
-    QFETCH(bool, opens);
-    QFETCH(bool, starts);
-
-    DeviceSession session;
-    QVERIFY(!session.start()); // nothing open yet
-    DeviceConfig config;
-    config.type = type;
-    config.bitRate = bitRate;
-    config.wire = wire;
-    QCOMPARE(session.open(config), opens);
-    QCOMPARE(session.state(), opens ? DeviceSession::Opened : DeviceSession::Closed);
-    if (!opens) {
-        QVERIFY(!session.errorString().isEmpty());
-        return;
-    }
-    QCOMPARE(session.start(), starts);
-    if (!starts) {
-        QCOMPARE(session.state(), DeviceSession::Opened);
-        session.close();
-        QCOMPARE(session.state(), DeviceSession::Closed);
-        return;
-    }
-    QCOMPARE(session.channels(), (QVector<uint>{0, uint(wire)}));
-    QVERIFY(session.writer(0) && session.writer(uint(wire)));
-    QVERIFY(!session.writer(2 == uint(wire) ? 1 : 2));
-    QCOMPARE(DevCan::instance().maxBaudrate(0), int(bitRate));
-    session.stop();
-    QCOMPARE(session.state(), DeviceSession::Opened);
-    QVERIFY(!DevCan::instance().isStarted(0));
-    // A stopped session starts again: its channels are initialised afresh.
-    QVERIFY2(session.start(), qPrintable(session.errorString()));
-    QVERIFY(DevCan::instance().isStarted(uint(wire)));
-    session.close();
-    QCOMPARE(session.state(), DeviceSession::Closed);
-    QVERIFY(!session.writer(0));
 }
 
 void tst_KavriView::sendPanelBuildsTask_data()

@@ -1,5 +1,7 @@
 #include "devicebar.h"
 
+#include "kvdevicesession.h"
+
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHBoxLayout>
@@ -19,7 +21,7 @@ QString rateText(uint rate)
 
 } // namespace
 
-DeviceBar::DeviceBar(DeviceSession *s, QWidget *parent)
+DeviceBar::DeviceBar(KvDeviceSession *s, QWidget *parent)
     : QWidget(parent), session(s), type(new QComboBox), index(new QSpinBox), channel(new QSpinBox),
       bitRate(new QComboBox), wire(new QCheckBox(tr("Wire to"))), wireChannel(new QSpinBox),
       openBtn(new QPushButton(tr("Open"))), startBtn(new QPushButton(tr("Start"))),
@@ -35,7 +37,7 @@ DeviceBar::DeviceBar(DeviceSession *s, QWidget *parent)
     wire->setChecked(true);
     wire->setToolTip(tr("Start this channel too and wire it to the working channel on the "
                         "simulated bus"));
-    for (uint rate : DeviceSession::bitRates())
+    for (uint rate : KvDeviceSession::bitRates())
         bitRate->addItem(rateText(rate), rate);
     bitRate->setCurrentText(QStringLiteral("500k"));
 
@@ -56,12 +58,12 @@ DeviceBar::DeviceBar(DeviceSession *s, QWidget *parent)
         layout->addWidget(b);
     layout->addStretch();
 
-    connect(openBtn, &QPushButton::clicked, this, [this] { run(session->open(config())); });
-    connect(startBtn, &QPushButton::clicked, this, [this] { run(session->start()); });
-    connect(stopBtn, &QPushButton::clicked, session, &DeviceSession::stop);
-    connect(closeBtn, &QPushButton::clicked, session, &DeviceSession::close);
+    connect(openBtn, &QPushButton::clicked, this, [this] { run(open()); });
+    connect(startBtn, &QPushButton::clicked, this, [this] { run(start()); });
+    connect(stopBtn, &QPushButton::clicked, session, &KvDeviceSession::stop);
+    connect(closeBtn, &QPushButton::clicked, session, &KvDeviceSession::stop);
     connect(wire, &QCheckBox::toggled, wireChannel, &QWidget::setEnabled);
-    connect(session, &DeviceSession::stateChanged, this, &DeviceBar::updateButtons);
+    connect(session, &KvDeviceSession::stateChanged, this, &DeviceBar::updateButtons);
     updateButtons();
 }
 
@@ -77,6 +79,28 @@ DeviceConfig DeviceBar::config() const
     return c;
 }
 
+bool DeviceBar::open()
+{
+    used = config();
+    session->setDevice(used.type, used.index);
+    session->clearChannels();
+    session->addChannel(int(used.channel), used.bitRate);
+    if (used.wire >= 0)
+        session->addChannel(used.wire, used.bitRate);
+    return session->open();
+}
+
+bool DeviceBar::start()
+{
+    if (!session->start())
+        return false;
+    if (used.wire < 0)
+        return true;
+    // The simulated bus: wired channels hear each other, at the pace of the real bit rate. With
+    // the maker's library the channels run unwired, and the bar says why.
+    return session->wire(int(used.channel), used.wire) && session->setSimulatedBusTiming(true);
+}
+
 void DeviceBar::run(bool ok)
 {
     if (!ok)
@@ -85,12 +109,12 @@ void DeviceBar::run(bool ok)
 
 void DeviceBar::updateButtons()
 {
-    const DeviceSession::State state = session->state();
+    const KvDeviceSession::State state = session->state();
     for (QWidget *w : std::initializer_list<QWidget *>{type, index, channel, bitRate, wire})
-        w->setEnabled(state == DeviceSession::Closed);
-    wireChannel->setEnabled(state == DeviceSession::Closed && wire->isChecked());
-    openBtn->setEnabled(state == DeviceSession::Closed);
-    startBtn->setEnabled(state == DeviceSession::Opened);
-    stopBtn->setEnabled(state == DeviceSession::Started);
-    closeBtn->setEnabled(state != DeviceSession::Closed);
+        w->setEnabled(state == KvDeviceSession::Closed);
+    wireChannel->setEnabled(state == KvDeviceSession::Closed && wire->isChecked());
+    openBtn->setEnabled(state == KvDeviceSession::Closed);
+    startBtn->setEnabled(state == KvDeviceSession::Opened);
+    stopBtn->setEnabled(state == KvDeviceSession::Started);
+    closeBtn->setEnabled(state == KvDeviceSession::Opened);
 }

@@ -2,9 +2,9 @@
 
 #include "devcan.h"
 #include "devicebar.h"
-#include "devicesession.h"
 #include "filtereditor.h"
 #include "kvbuffer.h"
+#include "kvdevicesession.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
@@ -20,7 +20,7 @@
 #include <QtWidgets/QVBoxLayout>
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), device(new DeviceSession(this)), bar(new DeviceBar(device)),
+    : QMainWindow(parent), device(new KvDeviceSession(this)), bar(new DeviceBar(device)),
       tracePanel(new TracePanel), watchPanel(new WatchPanel), sender(new SendPanel),
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
       transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar()))
@@ -61,10 +61,10 @@ MainWindow::MainWindow(QWidget *parent)
     connect(tracePanel, &TracePanel::channelChanged, this, &MainWindow::showChannel);
     connect(bar, &DeviceBar::failed, this,
             [this](const QString &message) { statusBar()->showMessage(message, 10000); });
-    connect(device, &DeviceSession::aboutToStop, this, &MainWindow::stopSenders);
-    connect(device, &DeviceSession::stateChanged, this, [this](DeviceSession::State state) {
-        if (state == DeviceSession::Opened)
-            workOn(int(device->config().channel));
+    connect(device, &KvDeviceSession::aboutToStop, this, &MainWindow::stopSenders);
+    connect(device, &KvDeviceSession::stateChanged, this, [this](KvDeviceSession::State state) {
+        if (state == KvDeviceSession::Opened)
+            workOn(device->channels().value(0));
     });
     workOn(0);
     showChannel(0);
@@ -77,7 +77,7 @@ MainWindow::~MainWindow()
 {
     timer.stop();
     stopSenders();
-    device->close();
+    device->stop();
 }
 
 void MainWindow::workOn(int channel)

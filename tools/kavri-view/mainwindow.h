@@ -5,7 +5,7 @@
 #include <QtWidgets/QMainWindow>
 
 class DeviceBar;
-class DeviceSession;
+class KvDeviceSession;
 class FilterEditor;
 class NameEditor;
 class SendPanel;
@@ -31,7 +31,7 @@ public:
     // One refresh cycle, as the timer runs it.
     void refresh();
 
-    DeviceSession *session() const { return device; }
+    KvDeviceSession *session() const { return device; }
     DeviceBar *deviceBar() const { return bar; }
     TracePanel *trace() const { return tracePanel; }
     WatchPanel *watch() const { return watchPanel; }
@@ -47,7 +47,7 @@ private:
     void workOn(int channel);
     void stopSenders();
 
-    DeviceSession *device;
+    KvDeviceSession *device;
     DeviceBar *bar;
     TracePanel *tracePanel;
     WatchPanel *watchPanel;

@@ -2,7 +2,7 @@
 
 #include "canwritethread.h"
 #include "devcan.h"
-#include "devicesession.h"
+#include "kvdevicesession.h"
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
 
@@ -15,7 +15,7 @@
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QVBoxLayout>
 
-TransferPanel::TransferPanel(DeviceSession *s, QWidget *parent)
+TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
     : QWidget(parent), session(s), replayFile(new QLineEdit), imageFile(new QLineEdit),
       replayProgress(new QProgressBar), downloadProgress(new QProgressBar), status(new QLabel)
 {
@@ -58,8 +58,8 @@ TransferPanel::TransferPanel(DeviceSession *s, QWidget *parent)
     layout->addStretch();
 
     // A download whose transmit thread went away with the device will not be finished by it.
-    connect(session, &DeviceSession::stateChanged, this, [this](DeviceSession::State state) {
-        if (state != DeviceSession::Started)
+    connect(session, &KvDeviceSession::stateChanged, this, [this](KvDeviceSession::State state) {
+        if (state != KvDeviceSession::Started)
             downloadSent = true;
     });
 }
@@ -161,7 +161,7 @@ bool TransferPanel::startDownload(const QString &fileName)
 {
     if (!channelStarted() || isDownloading())
         return false;
-    CanWriteThread *writer = session->writer(uint(ch));
+    CanWriteThread *writer = session->writer(ch);
     if (!writer || !QFileInfo(fileName).isReadable()) {
         status->setText(tr("Cannot read %1.").arg(fileName));
         return false;

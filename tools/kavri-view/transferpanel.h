@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-class DeviceSession;
+class KvDeviceSession;
 class KvSendFileThread;
 class KvSendFirmwareThread;
 class QLabel;
@@ -27,7 +27,7 @@ class TransferPanel : public QWidget
 {
     Q_OBJECT
 public:
-    explicit TransferPanel(DeviceSession *session, QWidget *parent = nullptr);
+    explicit TransferPanel(KvDeviceSession *session, QWidget *parent = nullptr);
     ~TransferPanel() override;
 
     void setChannel(int channel);
@@ -55,7 +55,7 @@ signals:
 private:
     bool channelStarted();
 
-    DeviceSession *session;
+    KvDeviceSession *session;
     int ch = 0;
     std::function<bool(taskObj &)> startFrame;
     QLineEdit *replayFile;

@@ -3,6 +3,7 @@
 #include "canwritethread.h"
 #include "firmwarecheck.h"
 #include "kvbuffer.h"
+#include "kvdevicesession.h"
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
 #include "kvnamemapping.h"
@@ -41,14 +42,6 @@ int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString
     if (!readDeviceOptions(parser, device, error))
         return fail(error, 2);
     return -1;
-}
-
-QVector<uint> usedChannels(const DeviceOptions &d)
-{
-    QVector<uint> channels{d.channel};
-    if (d.wire >= 0)
-        channels << uint(d.wire);
-    return channels;
 }
 
 // "100-1FF" or "100" -> an inclusive identifier range.
@@ -178,21 +171,19 @@ int runMonitor(const QStringList &args)
     const int seconds = parser.value("seconds").toInt();
     const int maxLines = parser.value("max-lines").toInt();
 
-    const QVector<uint> channels = usedChannels(device);
-    if (!openChannels(device, channels))
-        return 1;
     if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
         KvGlobalSet::instance().onWatch();
     int received = 0;
     {
-        TraceStream trace(device.channel);
-        ChannelThreads threads(channels);
+        KvDeviceSession session;
+        TraceStream trace(session, device.channel);
+        if (!startSession(session, device))
+            return 1;
         if (!toSend.isEmpty())
             KvPipe::instance(device.wire).push(toSend);
         runUntil(
             seconds * 1000, nullptr, [&] { received += trace.drain(maxLines); }, 500);
-        threads.stopWriters();
-        threads.stopReaders();
+        session.stop();
         received += trace.drain(maxLines);
     }
     out() << QStringLiteral("channel %1: %2 frames shown, %3 received\n")
@@ -202,7 +193,6 @@ int runMonitor(const QStringList &args)
     out().flush();
     if (parser.isSet("watch"))
         printWatchList(device.channel);
-    closeChannels(channels);
     return 0;
 }
 
@@ -239,17 +229,16 @@ int runSend(const QStringList &args)
         tagged.push(frames.at(i));
     tagged.push(last);
 
-    const QVector<uint> channels = usedChannels(device);
-    if (!openChannels(device, channels))
-        return 1;
     const int total = tagged.size();
     int exitCode = 0;
     {
-        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire))
-                                                            : nullptr);
-        ChannelThreads threads(channels);
+        KvDeviceSession session;
+        std::unique_ptr<TraceStream> trace(
+            device.wire >= 0 ? new TraceStream(session, uint(device.wire)) : nullptr);
+        if (!startSession(session, device))
+            return 1;
         std::atomic<bool> done{false}, refused{false};
-        CanWriteThread *writer = threads.writer(device.channel);
+        CanWriteThread *writer = session.writer(int(device.channel));
         QObject::connect(
             writer, &CanWriteThread::tailSignal, writer, [&] { done = true; },
             Qt::DirectConnection);
@@ -271,14 +260,12 @@ int runSend(const QStringList &args)
             runUntil(2000, [&] {
                 return KvGlobalSet::instance().channelSets[wire].receiveCount >= total;
             });
-            threads.stopWriters();
-            threads.stopReaders();
+            session.stop();
             const int shown = trace->drain(50);
             out() << QStringLiteral("received %1 frames on channel %2\n").arg(shown).arg(wire);
         }
     }
     out().flush();
-    closeChannels(channels);
     return exitCode;
 }
 
@@ -329,15 +316,15 @@ int runReplay(const QStringList &args)
     burst.push(templateFrame);
     task.dataList << burst;
 
-    const QVector<uint> channels = usedChannels(device);
-    if (!openChannels(device, channels))
-        return 1;
     KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
     const int before = stats.sendCount;
     int exitCode = 0;
     {
-        ChannelThreads threads(channels);
+        KvDeviceSession session;
+        if (!startSession(session, device))
+            return 1;
         KvSendFileThread replay(device.channel);
+        session.addSender(&replay);
         replay.setFileType(fileType);
         replay.setFileName(file);
         replay.setParameter(task);
@@ -372,7 +359,6 @@ int runReplay(const QStringList &args)
                          .arg(device.channel);
     }
     out().flush();
-    closeChannels(channels);
     return exitCode;
 }
 
@@ -394,16 +380,15 @@ int runFlash(const QStringList &args)
     const qint64 bytes = probe.size();
     probe.close();
 
-    const QVector<uint> channels = usedChannels(device);
-    if (!openChannels(device, channels))
-        return 1;
     int exitCode = 0;
     {
         FirmwareCheck check;
-        std::unique_ptr<TraceStream> trace(device.wire >= 0 ? new TraceStream(uint(device.wire))
-                                                            : nullptr);
-        ChannelThreads threads(channels);
-        CanWriteThread *writer = threads.writer(device.channel);
+        KvDeviceSession session;
+        std::unique_ptr<TraceStream> trace(
+            device.wire >= 0 ? new TraceStream(session, uint(device.wire)) : nullptr);
+        if (!startSession(session, device))
+            return 1;
+        CanWriteThread *writer = session.writer(int(device.channel));
         std::atomic<bool> finished{false}, refused{false};
         QObject::connect(
             writer, &CanWriteThread::tailSignal, writer, [&] { finished = true; },
@@ -412,6 +397,7 @@ int runFlash(const QStringList &args)
             writer, &CanWriteThread::errorSignal, writer, [&] { refused = true; },
             Qt::DirectConnection);
         KvSendFirmwareThread flash(device.channel);
+        session.addSender(&flash);
         flash.setFileName(image);
         ProgressBar bar(QStringLiteral("flash"));
         QObject::connect(&flash, &KvSendFirmwareThread::progressValueChanged, &flash,
@@ -450,7 +436,6 @@ int runFlash(const QStringList &args)
         }
     }
     out().flush();
-    closeChannels(channels);
     return exitCode;
 }
 
@@ -510,16 +495,18 @@ int runTasks(const QStringList &args)
               << table.item(row, 2)->text().leftJustified(7) << table.item(row, 3)->text() << '\n';
     out().flush();
 
-    const QVector<uint> channels = usedChannels(device);
-    if (!openChannels(device, channels))
-        return 1;
     KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
     const int before = stats.sendCount;
     stats.taskMode = mode;
     int exitCode = 0;
     {
-        ChannelThreads threads(channels);
+        KvDeviceSession session;
+        if (!startSession(session, device))
+            return 1;
         taskThread runner(device.channel);
+        session.addSender(&runner);
+        QObject::connect(&session, &KvDeviceSession::aboutToStop, &runner,
+                         [&runner] { runner.stopSingleTask(); });
         std::atomic<bool> refused{false};
         QObject::connect(
             &runner, &taskThread::errorSignal, &runner, [&] { refused = true; },
@@ -545,6 +532,5 @@ int runTasks(const QStringList &args)
                      .arg(modes.at(mode));
     }
     out().flush();
-    closeChannels(channels);
     return exitCode;
 }

@@ -4,6 +4,7 @@
 #include "devcan.h"
 #include "firmwarecheck.h"
 #include "kvbuffer.h"
+#include "kvdevicesession.h"
 #include "kvglobalset.h"
 #include "kvnamemapping.h"
 #include "kvpipe.h"
@@ -11,7 +12,6 @@
 #include "kvsendfirmwarethread.h"
 #include "session.h"
 #include "taskthread.h"
-#include "vci_sim.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QCryptographicHash>
@@ -36,6 +36,14 @@ QString examplePath(const QString &name)
             return path;
     }
     return QString();
+}
+
+// Frames the engine put on a channel: every frame offered to its buffer that the receive thread
+// did not bring in. Nothing in the demo hides sent frames, so each one is offered.
+int sentOn(int channel)
+{
+    return KvBuffer::instance(channel).frames() -
+           KvGlobalSet::instance().channelSets[channel].receiveCount;
 }
 
 void heading(const QString &text)
@@ -73,13 +81,17 @@ int runDemo(const QStringList &args)
             "the example files (tasks.xml, recording.asc, firmware.bin) are missing"));
 
     heading("Device: simulated adapter type 4, two channels at 500 kbit/s, wired together");
-    VSIM_SetBusTiming(1);
     DeviceOptions device; // type 4, index 0, channel 0, 500 kbit/s
     device.wire = 1;
     const QVector<uint> channels{0, 1};
-    if (!openChannels(device, channels))
+    KvDeviceSession session;
+    TraceStream trace0(session, 0), trace1(session, 1);
+    if (!startSession(session, device))
         return 1;
-    DevCan &dev = DevCan::instance();
+    // Senders throttle against a bus that takes its time, as a real one does.
+    if (!session.setSimulatedBusTiming(true))
+        return fail(session.errorString());
+    DevCan &dev = session.device();
     out() << QStringLiteral("opened: %1 channels, bit rates %2 and %3 bit/s\n")
                  .arg(dev.getChannels())
                  .arg(dev.maxBaudrate(0))
@@ -111,8 +123,6 @@ int runDemo(const QStringList &args)
     FirmwareCheck firmware;
     QElapsedTimer clock;
     {
-        TraceStream trace0(0), trace1(1);
-        ChannelThreads threads(channels);
         clock.start();
 
         heading("Traffic (direction, time of day, adapter stamp, ID, name, type, format, length, "
@@ -120,6 +130,7 @@ int runDemo(const QStringList &args)
         // The task thread clears channel 0's pipe as it starts, so the download waits for it.
         settings.channelSets[0].taskMode = 1; // cyclic
         taskThread tasks(0);
+        session.addSender(&tasks);
         std::atomic<bool> tasksStarted{false};
         QObject::connect(
             &tasks, &taskThread::startSignal, &tasks, [&] { tasksStarted = true; },
@@ -135,6 +146,7 @@ int runDemo(const QStringList &args)
         burst.push(CanObj());
         replayTask.dataList << burst;
         KvSendFileThread replay(1);
+        session.addSender(&replay);
         replay.setFileType(2);
         replay.setFileName(ascFile);
         replay.setParameter(replayTask);
@@ -145,15 +157,16 @@ int runDemo(const QStringList &args)
         replay.start();
 
         std::atomic<bool> firmwareSent{false}, refused{false};
-        CanWriteThread *writer0 = threads.writer(0);
+        CanWriteThread *writer0 = session.writer(0);
         QObject::connect(
             writer0, &CanWriteThread::tailSignal, writer0, [&] { firmwareSent = true; },
             Qt::DirectConnection);
         for (uint ch : channels)
             QObject::connect(
-                threads.writer(ch), &CanWriteThread::errorSignal, threads.writer(ch),
+                session.writer(int(ch)), &CanWriteThread::errorSignal, session.writer(int(ch)),
                 [&] { refused = true; }, Qt::DirectConnection);
         KvSendFirmwareThread flash(0);
+        session.addSender(&flash);
         flash.setFileName(imageFile);
         int progress = -1;
         QObject::connect(&flash, &KvSendFirmwareThread::progressValueChanged, &flash,
@@ -182,14 +195,12 @@ int runDemo(const QStringList &args)
         runUntil(10000,
                  [&] { return KvPipe::instance(0).isEmpty() && KvPipe::instance(1).isEmpty(); });
         runUntil(10000, [&] { return bool(firmwareSent); });
-        threads.stopWriters();
         // Let the receive threads take what is still on the wire before they stop.
         runUntil(5000, [&] {
-            return VSIM_Pending(4, 0, 0) == 0 && VSIM_Pending(4, 0, 1) == 0 &&
-                   settings.channelSets[0].receiveCount == int(VSIM_SentTotal(4, 0, 1)) &&
-                   settings.channelSets[1].receiveCount == int(VSIM_SentTotal(4, 0, 0));
+            return settings.channelSets[0].receiveCount == sentOn(1) &&
+                   settings.channelSets[1].receiveCount == sentOn(0);
         });
-        threads.stopReaders();
+        session.stop();
         QCoreApplication::processEvents();
         refresh();
         out() << QStringLiteral("task list, replay (%1) and firmware download (%2 %) stopped\n")
@@ -214,7 +225,7 @@ int runDemo(const QStringList &args)
         const KvChannelSet &set = settings.channelSets[ch];
         const double load =
             100.0 * double(quint32(buffer.size())) / (elapsed * dev.maxBaudrate(ch));
-        const quint64 sent = VSIM_SentTotal(4, 0, ch);
+        const quint64 sent = quint64(sentOn(int(ch)));
         const int receivedOther = settings.channelSets[1 - ch].receiveCount;
         out() << QStringLiteral(
                      "channel %1: %2 frames, %3 bits, bus load %4 %, received %5, sent %6 "
@@ -253,8 +264,7 @@ int runDemo(const QStringList &args)
                  .arg(firmware.digestMatches() ? "matches" : "does NOT match")
                  .arg(firmware.digestMatches() && imageMatches ? "verified" : "FAILED");
 
-    closeChannels(channels);
-    VSIM_SetBusTiming(0);
+    session.setSimulatedBusTiming(false);
     const bool ok = exitCode == 0 && countsAgree && firmware.digestMatches() && imageMatches;
     heading(ok ? "Demo finished: all checks passed" : "Demo finished: a check FAILED");
     out().flush();

@@ -1,15 +1,10 @@
 #include "session.h"
 
-#include "bittimings.h"
 #include "canobj.h"
 #include "canobjstr.h"
-#include "canreadthread.h"
-#include "canwritethread.h"
-#include "devcan.h"
 #include "kvbuffer.h"
-#include "kvglobalset.h"
+#include "kvdevicesession.h"
 #include "kvnamemapping.h"
-#include "vci_sim.h"
 
 #include <QtCore/QCoreApplication>
 #include <QtCore/QElapsedTimer>
@@ -61,15 +56,10 @@ bool parseBitRate(const QString &text, uint &bitRate)
     bool ok = false;
     const uint value = t.toUInt(&ok);
     quint8 t0, t1;
-    if (!ok || !timingForBitRate(value * factor, t0, t1))
+    if (!ok || !KvDeviceSession::timingForBitRate(value * factor, t0, t1))
         return false;
     bitRate = value * factor;
     return true;
-}
-
-bool timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1)
-{
-    return bittimings::timingFor(bitRate, timing0, timing1);
 }
 
 bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error)
@@ -152,104 +142,33 @@ int fail(const QString &message, int code)
     return code;
 }
 
-bool openChannels(const DeviceOptions &options, const QVector<uint> &channels)
+bool startSession(KvDeviceSession &session, const DeviceOptions &options)
 {
-    DevCan &dev = DevCan::instance();
-    if (!dev.isLoaded()) {
-        fail(QStringLiteral("no adapter library (libControlCAN.so) beside the executable"));
-        return false;
-    }
-    if (dev.openDevice(options.type, options.index, 0) != 1) {
-        // The device manager keeps no device that failed to open: ask the adapter directly.
-        VCI_ERR_INFO info{};
-        const bool why = !options.bus.isEmpty() &&
-                         VCI_ReadErrInfo(options.type, options.index, options.channel, &info) == 1;
-        fail(QStringLiteral("cannot open device type %1 index %2%3")
-                 .arg(options.type)
-                 .arg(options.index)
-                 .arg(why ? QStringLiteral(" on %1 (error 0x%2)")
-                                .arg(options.bus)
-                                .arg(info.ErrCode, 4, 16, QLatin1Char('0'))
-                          : QString()));
-        return false;
-    }
-    VCI_INIT_CONFIG config{};
-    config.AccMask = 0xFFFFFFFF;
-    timingForBitRate(options.bitRate, config.Timing0, config.Timing1);
-    for (uint ch : channels) {
-        if (dev.initCAN(ch, &config) != 1 || dev.StartCAN(ch) != 1) {
-            fail(QStringLiteral("cannot start channel %1 of device type %2 (it has %3)")
-                     .arg(ch)
-                     .arg(options.type)
-                     .arg(dev.getChannels()));
-            dev.closeDevice();
-            return false;
-        }
-    }
+    session.setDevice(options.type, options.index);
+    session.clearChannels();
+    session.addChannel(int(options.channel), options.bitRate);
     if (options.wire >= 0)
-        VSIM_Connect(options.type, options.index, options.channel, options.type, options.index,
-                     uint(options.wire));
-    return true;
+        session.addChannel(options.wire, options.bitRate);
+    QString error;
+    if (!session.start())
+        error = session.errorString();
+    else if (options.wire >= 0 && !session.wire(int(options.channel), options.wire))
+        error = QStringLiteral("cannot wire channel %1 to channel %2: %3")
+                    .arg(options.channel)
+                    .arg(options.wire)
+                    .arg(session.errorString());
+    if (error.isEmpty())
+        return true;
+    if (!options.bus.isEmpty())
+        error += QStringLiteral(" on %1").arg(options.bus);
+    fail(error);
+    session.stop();
+    return false;
 }
 
-void closeChannels(const QVector<uint> &channels)
+TraceStream::TraceStream(KvDeviceSession &session, uint ch)
+    : channel(ch), frames(session, int(ch), 1 << 20)
 {
-    DevCan &dev = DevCan::instance();
-    for (uint ch : channels)
-        dev.ResetCAN(ch);
-    dev.closeDevice();
-}
-
-ChannelThreads::ChannelThreads(const QVector<uint> &used) : channels(used)
-{
-    for (uint ch : channels) {
-        readers << new CanReadThread(ch);
-        writers << new CanWriteThread(ch);
-    }
-    for (CanReadThread *t : readers)
-        t->start();
-    for (CanWriteThread *t : writers)
-        t->start();
-}
-
-ChannelThreads::~ChannelThreads()
-{
-    stopWriters();
-    stopReaders();
-    qDeleteAll(readers);
-    qDeleteAll(writers);
-}
-
-CanWriteThread *ChannelThreads::writer(uint channel) const
-{
-    const int i = channels.indexOf(channel);
-    return i < 0 ? nullptr : writers.at(i);
-}
-
-void ChannelThreads::stopWriters()
-{
-    for (CanWriteThread *t : writers)
-        t->stop();
-    for (CanWriteThread *t : writers)
-        t->waitForFinish();
-}
-
-void ChannelThreads::stopReaders()
-{
-    for (CanReadThread *t : readers)
-        t->stop();
-    for (CanReadThread *t : readers)
-        t->waitForFinish();
-}
-
-TraceStream::TraceStream(uint ch) : channel(ch)
-{
-    KvGlobalSet::instance().channelSets[channel].rtSave = true;
-}
-
-TraceStream::~TraceStream()
-{
-    KvGlobalSet::instance().channelSets[channel].rtSave = false;
 }
 
 QString TraceStream::line(uint channel, const CanObjStr &r)
@@ -274,12 +193,14 @@ int TraceStream::drain(
     const std::function<void(const QString &, const QString &, const QString &)> &seen,
     bool distinct)
 {
-    KvBuffer &buffer = KvBuffer::instance(int(channel));
+    QVector<KvCanObj> records;
+    frames.take(records);
     int taken = 0;
     int printed = 0;
     QSet<QString> shown;
-    for (int n = buffer.countRt(); n > 0; --n) {
-        const CanObjStr r = buffer.getRtSaveFrame(number++);
+    for (const KvCanObj &record : qAsConst(records)) {
+        CanObjStr r = KvBuffer::analyseData(record);
+        r.index = QString::number(number++);
         ++taken;
         if (seen)
             seen(r.id, r.direction, r.data);

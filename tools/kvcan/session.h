@@ -7,14 +7,15 @@
 
 #include <functional>
 
+#include "kvframesubscription.h"
+
 class CanData;
 class QTextStream;
 class CanObj;
-class CanReadThread;
-class CanWriteThread;
+class KvDeviceSession;
 
-// What every subcommand shares: the device options, opening and starting channels, the worker
-// threads of each channel, and printing the traffic the way an analyser's trace shows it.
+// What every subcommand shares: the device options, the engine's device session for them, and
+// printing the traffic the way an analyser's trace shows it.
 
 struct DeviceOptions
 {
@@ -32,9 +33,7 @@ void addDeviceOptions(QCommandLineParser &parser);
 // for the adapter library (through KAVRI_CANBUS, replacing any mapping there).
 bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error);
 
-// The bus-timing bytes of a common bit rate ("500k", "1M", "125000"); false for a rate the
-// adapter's 16 MHz clock cannot make from the usual sample point.
-bool timingForBitRate(uint bitRate, quint8 &timing0, quint8 &timing1);
+// "500k", "1M", "125000": one of the rates the engine offers; false for any other.
 bool parseBitRate(const QString &text, uint &bitRate);
 
 // "123#11223344" (standard data), "1A2B3C4D#" (extended: more than three digits), "123#R"
@@ -47,34 +46,16 @@ QTextStream &out();
 // Prints "kvcan: <message>" on standard error and returns `code`, for one-line error exits.
 int fail(const QString &message, int code = 1);
 
-// Opens the device and initialises and starts the listed channels; wires the first two on the
-// simulated bus when asked. Prints one error line and returns false on failure.
-bool openChannels(const DeviceOptions &options, const QVector<uint> &channels);
-void closeChannels(const QVector<uint> &channels);
+// Starts `session` on the options' device with --channel (and --wire, wired to it on the
+// simulated bus). Prints one error line and returns false on failure.
+bool startSession(KvDeviceSession &session, const DeviceOptions &options);
 
-// One receive and one transmit thread per used channel.
-class ChannelThreads
-{
-public:
-    explicit ChannelThreads(const QVector<uint> &channels);
-    ~ChannelThreads();
-    CanWriteThread *writer(uint channel) const;
-    void stopWriters();
-    void stopReaders();
-
-private:
-    QVector<uint> channels;
-    QVector<CanReadThread *> readers;
-    QVector<CanWriteThread *> writers;
-};
-
-// Streams a channel's stored frames as trace lines, in order, through the buffer's real-time save
-// queue: every frame the buffer keeps is printed (or counted) exactly once.
+// Streams a channel's stored frames as trace lines, in order, as one consumer of the session's
+// frames: every frame the buffer keeps is printed (or counted) exactly once.
 class TraceStream
 {
 public:
-    explicit TraceStream(uint channel);
-    ~TraceStream();
+    TraceStream(KvDeviceSession &session, uint channel);
     // Takes every queued record and prints at most `maxLines` of them, then a "... n more" line.
     // With `distinct`, only the first record of each identifier is printed, so that a busy
     // identifier does not hide the others. `seen` is called for every record taken.
@@ -86,6 +67,7 @@ public:
 
 private:
     uint channel;
+    KvFrameSubscription frames;
     int number = 0;
 };
 
