@@ -45,6 +45,10 @@
 #include "kvfilebin.h"
 #include "kvfilecandump.h"
 #include "kvfilecsv.h"
+#include "kvformatregistry.h"
+#include "kvframe.h"
+#include "kvframereader.h"
+#include "kvframewriter.h"
 
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"

@@ -57,8 +57,6 @@ public:
     // Batches are not read from this form: getFrames() is KvFile's and returns false.
 
 private:
-    bool readFrameLine(const char *data, int size, CanObj &frame);
-
     bool decimal = false;
     bool relativeTimes = false;
     quint64 clockMicros = 0; // time of the last event line, with relative times

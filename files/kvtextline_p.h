@@ -86,31 +86,73 @@ class TextLine
 public:
     static const int MaxLength = 4095;
 
-    // Reads the next line. A CR LF line end becomes LF, the LF stays in the line, other bytes are
-    // kept as they are. False when no byte could be read: end of file, a read error, a file that
-    // was not open or has shrunk below the read position.
+    // Reads the next line. A line ends at LF, CR LF or a lone CR; the end becomes one LF that
+    // stays in the line, other bytes are kept as they are. False when no byte could be read: end
+    // of file, a read error, a file that was not open or has shrunk below the read position.
     bool read(QFile &file)
     {
         length = 0;
         overlong = false;
         if (!file.isOpen())
             return false;
-        const qint64 n = file.readLine(buffer, sizeof buffer);
+        // Most lines are short: look at a little first, at the most a line can hold then.
+        qint64 n = file.peek(buffer, ShortLook);
         if (n <= 0)
             return false;
-        length = int(n);
-        if (n == MaxLength && buffer[n - 1] != '\n' && !file.atEnd()) {
-            overlong = true;
-            char rest[MaxLength + 1];
-            qint64 m;
-            do {
-                m = file.readLine(rest, sizeof rest);
-            } while (m > 0 && rest[m - 1] != '\n');
-        } else if (n >= 2 && buffer[n - 2] == '\r' && buffer[n - 1] == '\n') {
-            buffer[n - 2] = '\n';
-            --length;
+        int end = findEnd(int(n));
+        if (end < 0 && n == ShortLook) {
+            n = file.peek(buffer, MaxLength + 1);
+            end = findEnd(int(n));
         }
-        return true;
+        if (end >= 0 && end < MaxLength) {
+            int consumed = end + 1;
+            if (buffer[end] == '\r') {
+                char next = 0;
+                if (end + 1 < n)
+                    next = buffer[end + 1];
+                else if (file.peek(buffer, end + 2) == end + 2)
+                    next = buffer[end + 1];
+                if (next == '\n')
+                    ++consumed;
+                buffer[end] = '\n';
+            }
+            file.skip(consumed);
+            length = end + 1;
+            return true;
+        }
+        if (end < 0 && n <= MaxLength) {
+            // The last line, without an end.
+            file.skip(n);
+            length = int(n);
+            return true;
+        }
+        // Longer than a line may be: keep the start, drop the rest up to and with its end.
+        overlong = true;
+        length = MaxLength;
+        file.skip(MaxLength);
+        char rest[MaxLength + 1];
+        bool cr = false;
+        for (;;) {
+            const qint64 m = file.peek(rest, sizeof rest);
+            if (m <= 0)
+                return true;
+            int i = 0;
+            if (cr) {
+                if (rest[0] == '\n')
+                    file.skip(1);
+                return true;
+            }
+            while (i < m && rest[i] != '\n' && rest[i] != '\r')
+                ++i;
+            if (i == m) {
+                file.skip(m);
+                continue;
+            }
+            file.skip(i + 1);
+            if (rest[i] == '\n')
+                return true;
+            cr = true;
+        }
     }
 
     // The line was longer than MaxLength bytes: only its first MaxLength bytes are here.
@@ -127,6 +169,17 @@ public:
     }
 
 private:
+    static const int ShortLook = 256;
+
+    int findEnd(int n) const
+    {
+        for (int i = 0; i < n; ++i) {
+            if (buffer[i] == '\n' || buffer[i] == '\r')
+                return i;
+        }
+        return -1;
+    }
+
     char buffer[MaxLength + 1];
     int length = 0;
     bool overlong = false;

@@ -12,6 +12,8 @@ packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools
     libqt5serialbus5-dev libqt5serialbus5-plugins)
 # Independent peers that write the recordings the readers of other tools' files are tested on.
 packages+=(python3-can can-utils)
+# The binary logging format is read and written with zlib.
+packages+=(zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -8,10 +8,12 @@
 #include "kvfilebin.h"
 #include "kvfilecandump.h"
 #include "kvfilecsv.h"
+#include "kvformatregistry.h"
 #include "usedtimer_p.h"
 
 #include <QtCore/QElapsedTimer>
 
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -36,27 +38,29 @@ std::unique_ptr<KvFile> readerFor(int fileType)
     }
 }
 
-// Paces the frames of recordings stamped in 0.1 ms units: each frame is due the recorded gap
-// after the one before it. Waiting for a due time on one clock, rather than sleeping each gap,
-// keeps the small oversleeps of every pause from adding up over a long recording.
+// Paces frames by their stamps in microseconds: each frame is due its gap after the one before.
+// Waiting for a due time on one clock, rather than sleeping each gap, keeps the small oversleeps
+// of every pause from adding up over a long recording. Gaps run from the highest stamp seen, so
+// a stamp that steps back costs no pause and the next good one is not paced from it; a gap is
+// cut to the maximum gap.
 class StampPacer
 {
 public:
-    explicit StampPacer(const std::atomic<bool> &running) : running(running) {}
+    StampPacer(const std::atomic<bool> &running, qint64 maxGapMs)
+        : running(running), maxGapUs(qMax<qint64>(0, maxGapMs) * 1000)
+    {
+    }
 
-    // Returns when the frame stamped `stamp` is due, or at once when the run is stopped.
-    void wait(quint32 stamp)
+    // Returns when the frame stamped `stampUs` is due, or at once when the run is stopped.
+    void wait(qint64 stampUs)
     {
         if (!clock.isValid()) {
             clock.start();
-        } else {
-            // Modulo 2^32, so a gap across the wrap of the stamps is still a gap; a step back
-            // (or a gap beyond half the range, some 59 hours) gives no pause.
-            const quint32 step = stamp - previous;
-            if (step < 0x80000000u)
-                dueUs += qint64(step) * 100;
+            highestUs = stampUs;
+        } else if (stampUs > highestUs) {
+            dueUs += qMin(stampUs - highestUs, maxGapUs);
+            highestUs = stampUs;
         }
-        previous = stamp;
         // A replay that fell behind (a slow adapter) catches up by at most MaxLagUs, so that a
         // stall does not come out as a burst.
         dueUs = qMax(dueUs, nowUs() - MaxLagUs);
@@ -75,9 +79,29 @@ private:
     qint64 nowUs() const { return clock.nsecsElapsed() / 1000; }
 
     const std::atomic<bool> &running;
+    const qint64 maxGapUs;
     QElapsedTimer clock;
     qint64 dueUs = 0;
+    qint64 highestUs = 0;
+};
+
+// 32-bit stamps made 64-bit: each step is taken modulo 2^32 as a signed difference, so a gap
+// across the wrap is a gap and a step back is a step back.
+class Unwrapped
+{
+public:
+    qint64 operator()(quint32 stamp)
+    {
+        value = started ? value + qint32(stamp - previous) : qint64(stamp);
+        started = true;
+        previous = stamp;
+        return value;
+    }
+
+private:
+    bool started = false;
     quint32 previous = 0;
+    qint64 value = 0;
 };
 
 } // namespace
@@ -132,21 +156,69 @@ void KvSendFileThread::pause(qint64 msecs)
     }
 }
 
+void KvSendFileThread::setFormat(const QString &name)
+{
+    format = name;
+}
+
+void KvSendFileThread::setMaxGap(qint64 msecs)
+{
+    maxGapMs = msecs;
+}
+
+void KvSendFileThread::skipLine()
+{
+    emit skippedSignal(++skipped);
+}
+
+bool KvSendFileThread::sendAndReport(const CanObj &frame, qint64 position, qint64 size)
+{
+    if (writeObj(frame) == 0) {
+        reason = TransmitRefused;
+        emit errorSignal();
+        return false;
+    }
+    ++sent;
+    if (size > 0)
+        emit progressValueChanged(static_cast<int>(double(position) * 100.0 / double(size)));
+    ChannelStats::addSent(channel, 1);
+    ChannelStats::setUsedTime(channel, UsedTimer::seconds(usedTimer));
+    return true;
+}
+
 void KvSendFileThread::run()
 {
     running = true;
+    sent = 0;
+    skipped = 0;
+    reason = NotRun;
+    error.clear();
+    if (format.isEmpty())
+        runFileType();
+    else
+        runFormat();
+}
+
+void KvSendFileThread::runFileType()
+{
     std::unique_ptr<KvFile> reader = readerFor(fileType);
     if (!reader) {
+        reason = Refused;
+        error = QStringLiteral("unknown file type %1").arg(fileType);
         emit errorSignal();
         return;
     }
     if (!reader->open(fileName)) {
         reader->close();
+        reason = Refused;
+        error = QStringLiteral("%1: cannot open").arg(fileName);
         return;
     }
     const qint64 size = reader->size();
     if (!reader->prepare()) {
         reader->close();
+        reason = Refused;
+        error = QStringLiteral("%1: cannot read its header").arg(fileName);
         return;
     }
     emit progressValueChanged(0);
@@ -156,35 +228,103 @@ void KvSendFileThread::run()
     CanObj frame;
     if (!task.dataList.isEmpty() && !task.dataList.first().isEmpty())
         frame = task.dataList.first().at(0);
-    quint32 previousStamp = 0;
-    int count = 0;
-    StampPacer pacer(running);
-
+    StampPacer pacer(running, maxGapMs);
+    Unwrapped stamps;
+    reason = EndOfData;
     while (running) {
-        if (reader->atEnd() || !reader->getFrame(frame))
+        if (reader->atEnd())
             break;
+        const qint64 before = reader->pos();
+        if (!reader->getFrame(frame)) {
+            // A text reader says false for a line it cannot use and at the end; a reader that
+            // did not move on cannot read further.
+            if (reader->atEnd())
+                break;
+            if (reader->pos() <= before) {
+                reason = ReadError;
+                error = QStringLiteral("%1: cannot read beyond byte %2").arg(fileName).arg(before);
+                break;
+            }
+            skipLine();
+            continue;
+        }
         if (fileType == 0) {
             if (task.interval > 0)
                 pause(task.interval);
         } else if (fileType == 1) {
-            // The CSV reader stamps frames in milliseconds; a step back gives no pause.
-            if (count > 0 && frame.TimeStamp > previousStamp)
-                pause(qint64(frame.TimeStamp - previousStamp));
-            previousStamp = frame.TimeStamp;
+            // The CSV reader stamps frames in milliseconds.
+            pacer.wait(stamps(frame.TimeStamp) * 1000);
         } else if (fileType == 3 || fileType == 4) {
-            pacer.wait(frame.TimeStamp);
+            pacer.wait(stamps(frame.TimeStamp) * 100);
         }
-        ++count;
-        if (writeObj(frame) == 0) {
-            emit errorSignal();
+        if (!sendAndReport(frame, reader->pos(), size))
+            break;
+    }
+    if (!running && reason == EndOfData)
+        reason = Stopped;
+    reader->close();
+    emit tailSignal();
+}
+
+void KvSendFileThread::runFormat()
+{
+    QString message;
+    std::unique_ptr<KvFrameReader> reader =
+        KvFormatRegistry::openReader(fileName, format, &message);
+    if (!reader) {
+        reason = Refused;
+        error = message;
+        return;
+    }
+    const qint64 size = reader->size();
+    emit progressValueChanged(0);
+    emit begainSend();
+    onInitUsedTime();
+
+    CanObj frame;
+    if (!task.dataList.isEmpty() && !task.dataList.first().isEmpty())
+        frame = task.dataList.first().at(0);
+    StampPacer pacer(running, maxGapMs);
+    const KvFormat *f = KvFormatRegistry::find(format);
+    const bool paced = f && f->resolutionNs > 0;
+    const bool identifiers = f && f->identifiers;
+    qint64 unsupported = 0;
+    reason = EndOfData;
+    KvFrame read;
+    while (running) {
+        const KvFrameReader::Result r = reader->read(read);
+        if (r == KvFrameReader::End)
+            break;
+        if (r == KvFrameReader::Error) {
+            reason = ReadError;
+            error = reader->errorString();
             break;
         }
-        if (size > 0)
-            emit progressValueChanged(
-                static_cast<int>(static_cast<qint32>(reader->pos()) * 100.0 / double(size)));
-        ChannelStats::addSent(channel, 1);
-        ChannelStats::setUsedTime(channel, UsedTimer::seconds(usedTimer));
+        for (; unsupported < reader->unsupported(); ++unsupported)
+            skipLine();
+        if (r == KvFrameReader::Skipped) {
+            skipLine();
+            continue;
+        }
+        if (read.error)
+            continue; // nothing to put on the bus
+        if (identifiers) {
+            frame.ID = read.id;
+            frame.ExternFlag = read.extended ? 1 : 0;
+            frame.RemoteFlag = read.remote ? 1 : 0;
+        }
+        frame.DataLen = read.dlc;
+        std::memcpy(frame.Data, read.data, sizeof read.data);
+        if (paced)
+            pacer.wait(read.timeNs / 1000);
+        else if (task.interval > 0)
+            pause(task.interval);
+        if (!sendAndReport(frame, reader->position(), size))
+            break;
     }
-    reader->close();
+    for (; unsupported < reader->unsupported(); ++unsupported)
+        skipLine();
+    if (!running && reason == EndOfData)
+        reason = Stopped;
     emit tailSignal();
 }

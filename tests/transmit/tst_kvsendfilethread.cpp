@@ -1,5 +1,6 @@
 #include "devcan.h"
 #include "kvbuffer.h"
+#include "kvformatregistry.h"
 #include "kvglobalset.h"
 #include "kvsendfilethread.h"
 #include "simulateddevice.h"
@@ -29,6 +30,14 @@ private slots:
     void filesThatCannotBeReplayed_data();
     void filesThatCannotBeReplayed();
     void refusedFrameEndsTheReplay();
+    void registryFormatIsPacedByItsStamps();
+    void badStampsDoNotStallTheReplay_data();
+    void badStampsDoNotStallTheReplay();
+    void stopEndsALongPauseAtOnce();
+    void badLinesAreSkippedAndCounted_data();
+    void badLinesAreSkippedAndCounted();
+    void unreadableFilesAreReported_data();
+    void unreadableFilesAreReported();
 
 private:
     QString write(const QString &name, const QByteArray &content);
@@ -358,6 +367,165 @@ void tst_KvSendFileThread::refusedFrameEndsTheReplay()
     QCOMPARE(tail.count(), 1);
     QCOMPARE(KvBuffer::instance(0).frames(), 1); // the refused frame is recorded as sent
     QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount, countBefore);
+}
+
+// "(1436509052.900000) can0 123#11" per time, one line each.
+static QByteArray candumpLog(const QStringList &seconds)
+{
+    QByteArray log;
+    for (const QString &t : seconds)
+        log += "(" + t.toLatin1() + ") can0 123#11\n";
+    return log;
+}
+
+void tst_KvSendFileThread::registryFormatIsPacedByItsStamps()
+{
+    const QString path = dir.filePath(QStringLiteral("paced.blf"));
+    std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(QStringLiteral("blf"));
+    QVERIFY(writer->open(path));
+    for (qint64 ms : {1000, 1250, 1300}) {
+        KvFrame f;
+        f.timeNs = ms * 1000000;
+        f.id = 0x321;
+        f.dlc = 1;
+        QVERIFY(writer->write(f));
+    }
+    QVERIFY(writer->close());
+    KvSendFileThread replay(0);
+    replay.setFileName(path);
+    replay.setFormat(QStringLiteral("blf"));
+    replay.setParameter(templateTask(0, 0));
+    Progress p(&replay);
+    replay.start();
+    QVERIFY(replay.wait(10000));
+    const QList<qint64> times = p.timesNow();
+    QCOMPARE(times.size(), 4);
+    const qint64 first = times.at(2) - times.at(1);
+    const qint64 second = times.at(3) - times.at(2);
+    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
+    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
+    QCOMPARE(replay.sentFrames(), 3);
+    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
+    VCI_CAN_OBJ sent[3];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 3), 3u);
+    QCOMPARE(sent[0].ID, 0x321u);
+}
+
+void tst_KvSendFileThread::badStampsDoNotStallTheReplay_data()
+{
+    QTest::addColumn<QString>("format"); // empty: file type 4
+    QTest::addColumn<QStringList>("seconds");
+    QTest::addColumn<qint64>("maxGapMs");
+    // Paced from the bad stamp, the last frame would wait 100 seconds.
+    const QStringList stepBack{"100.0", "100.1", "0.5", "100.2"};
+    QTest::newRow("one stamp steps back") << "candump" << stepBack << qint64(10000);
+    QTest::newRow("one stamp steps back, file type") << "" << stepBack << qint64(10000);
+    QTest::newRow("an hour's gap is cut to the maximum gap")
+        << "candump" << QStringList{"0.0", "3600.0"} << qint64(100);
+}
+
+void tst_KvSendFileThread::badStampsDoNotStallTheReplay()
+{
+    QFETCH(QString, format);
+    QFETCH(QStringList, seconds);
+    QFETCH(qint64, maxGapMs);
+    KvSendFileThread replay(0);
+    prepare(replay, 4, candumpLog(seconds));
+    replay.setFormat(format);
+    replay.setMaxGap(maxGapMs);
+    replay.start();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(replay.sentFrames(), qint64(seconds.size()));
+}
+
+void tst_KvSendFileThread::stopEndsALongPauseAtOnce()
+{
+    KvSendFileThread replay(0);
+    prepare(replay, 4, candumpLog({"0.0", "600.0"}));
+    replay.setFormat(QStringLiteral("candump"));
+    replay.setMaxGap(1000000);
+    Progress p(&replay);
+    replay.start();
+    QTRY_COMPARE(p.valuesNow().size(), 2); // the first frame is out, the pause has begun
+    QElapsedTimer clock;
+    clock.start();
+    replay.stop();
+    QVERIFY(replay.wait(5000));
+    QVERIFY2(clock.elapsed() < 200, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(replay.endReason(), KvSendFileThread::Stopped);
+}
+
+void tst_KvSendFileThread::badLinesAreSkippedAndCounted_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("content");
+    const QByteArray csv = "No.,Dir,Time-1,Ch,ID,Type,Format,DLC,Data\n"
+                           "0,Rx,00:00:00:000,0,123,Data,Std,1,11\n\n"
+                           "1,Rx,broken\r2,Rx,00:00:00:001,0,124,Data,Std,1,22\r\n"
+                           "3,Rx,00:00:00:002,0,125,Data,Std,9,22\n"
+                           "4,Rx,00:00:00:003,0,126,Data,Std,1,33\n";
+    QTest::newRow("csv, file type") << 1 << "" << csv;
+    QTest::newRow("csv, by format") << 1 << "csv" << csv;
+    QTest::newRow("candump with an FD frame")
+        << 4 << "candump"
+        << QByteArray("(1.0) can0 123#11\n(x) can0 1#\n(1.001) can0 124##1AA\n"
+                      "(1.002) can0 124#22\nrubbish\n(1.003) can0 126#33\n");
+}
+
+void tst_KvSendFileThread::badLinesAreSkippedAndCounted()
+{
+    QFETCH(int, type);
+    QFETCH(QString, format);
+    QFETCH(QByteArray, content);
+    KvSendFileThread replay(0);
+    prepare(replay, type, content);
+    replay.setFormat(format);
+    QSignalSpy skips(&replay, &KvSendFileThread::skippedSignal);
+    replay.start();
+    QVERIFY(replay.wait(5000));
+    const qint64 expectedSkips = format.isEmpty() ? 3 : format == "csv" ? 2 : 3;
+    QCOMPARE(replay.sentFrames(), 3);
+    QCOMPARE(replay.skippedLines(), expectedSkips);
+    QCOMPARE(skips.count(), int(expectedSkips));
+    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+}
+
+void tst_KvSendFileThread::unreadableFilesAreReported_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("reason");
+    QByteArray noise(5000, 'x');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char(i * 7919 % 251);
+    const int refused = KvSendFileThread::Refused;
+    QTest::newRow("random bytes as candump") << "candump" << noise << refused;
+    QTest::newRow("empty file") << "asc" << QByteArray() << refused;
+    QTest::newRow("candump as blf") << "blf" << candumpLog({"1.0"}) << refused;
+    QByteArray blf("LOGG\x90\0\0\0", 8);
+    blf += QByteArray(136, '\0') + "LOBJ" + QByteArray(4, '\0') +
+           QByteArray("\x00\x10\0\0\x0a\0\0\0", 8);
+    QTest::newRow("truncated blf") << "blf" << blf << int(KvSendFileThread::ReadError);
+}
+
+void tst_KvSendFileThread::unreadableFilesAreReported()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, content);
+    QFETCH(int, reason);
+    KvSendFileThread replay(0);
+    prepare(replay, 4, content);
+    replay.setFormat(format);
+    QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
+    replay.start();
+    QVERIFY(replay.wait(5000));
+    QCOMPARE(int(replay.endReason()), reason);
+    QVERIFY(!replay.errorString().isEmpty());
+    QCOMPARE(replay.sentFrames(), 0);
+    QCOMPARE(begin.count(), reason == int(KvSendFileThread::Refused) ? 0 : 1);
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(0));
 }
 
 QTEST_GUILESS_MAIN(tst_KvSendFileThread)

@@ -1,0 +1,288 @@
+#include "kvblf_p.h"
+
+#include <QtCore/QDateTime>
+#include <QtCore/QtEndian>
+
+#include <cstring>
+
+#include <zlib.h>
+
+namespace kavri {
+
+namespace {
+
+quint16 u16(const char *p)
+{
+    return qFromLittleEndian<quint16>(p);
+}
+quint32 u32(const char *p)
+{
+    return qFromLittleEndian<quint32>(p);
+}
+quint64 u64(const char *p)
+{
+    return qFromLittleEndian<quint64>(p);
+}
+
+// The header's local start time to nanoseconds since 1970; 0 when unset or invalid.
+qint64 systemTimeNs(const char *p)
+{
+    const QDate date(u16(p), u16(p + 2), u16(p + 6));
+    const QTime time(u16(p + 8), u16(p + 10), u16(p + 12), u16(p + 14));
+    if (u16(p) == 0 || !date.isValid() || !time.isValid())
+        return 0;
+    return QDateTime(date, time).toMSecsSinceEpoch() * 1000000;
+}
+
+// Inflates `in` into exactly the room of `out`; false when the stream is broken or holds more.
+bool inflateInto(const QByteArray &in, char *out, int room, int *produced)
+{
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.constData()));
+    z.avail_in = uInt(in.size());
+    z.next_out = reinterpret_cast<Bytef *>(out);
+    z.avail_out = uInt(room);
+    int rc = inflate(&z, Z_FINISH);
+    *produced = int(z.total_out);
+    if (rc == Z_BUF_ERROR && z.avail_out == 0) {
+        // Full: more would follow only if the stream says so.
+        unsigned char probe;
+        z.next_out = &probe;
+        z.avail_out = 1;
+        rc = inflate(&z, Z_FINISH);
+        if (rc != Z_STREAM_END || z.total_out != uLong(room))
+            rc = Z_DATA_ERROR;
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END;
+}
+
+} // namespace
+
+bool BlfFrameReader::start()
+{
+    char head[72];
+    if (file.read(head, sizeof head) != qint64(sizeof head) || std::memcmp(head, "LOGG", 4) != 0) {
+        fail(QStringLiteral("%1: not a BLF file (no LOGG header)").arg(file.fileName()));
+        return false;
+    }
+    const quint32 headerSize = u32(head + 4);
+    fileSize = file.size();
+    if (headerSize < sizeof head || headerSize > 65536 || headerSize > fileSize) {
+        fail(QStringLiteral("%1: BLF header of %2 bytes").arg(file.fileName()).arg(headerSize));
+        return false;
+    }
+    epochNs = systemTimeNs(head + 40);
+    filePos = headerSize;
+    return file.seek(filePos);
+}
+
+KvFrameReader::Result BlfFrameReader::next(KvFrame &frame)
+{
+    for (;;) {
+        switch (parseObject(frame)) {
+        case Step::Frame:
+            return Frame;
+        case Step::Skipped:
+            return Skipped;
+        case Step::Again:
+            continue;
+        case Step::Error:
+            return Error;
+        case Step::NeedMore: {
+            const Result r = loadContainer();
+            if (r != Frame)
+                return r;
+        }
+        }
+    }
+}
+
+KvFrameReader::Result BlfFrameReader::loadContainer()
+{
+    for (;;) {
+        if (filePos >= fileSize) {
+            // What is left must not be the start of an object.
+            const int left = inner.size() - innerPos;
+            if (left > 0 &&
+                QByteArray::fromRawData(inner.constData() + innerPos, left).contains("LOBJ"))
+                return fail(QStringLiteral("%1: object at the end runs past the end of the file")
+                                .arg(file.fileName()));
+            return End;
+        }
+        char base[blf::ObjectBaseSize + blf::ContainerHeaderSize];
+        if (!file.seek(filePos))
+            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+        const qint64 got = file.read(base, blf::ObjectBaseSize);
+        if (got < blf::ObjectBaseSize) {
+            // Trailing padding is no object.
+            bool zeros = got >= 0;
+            for (int i = 0; i < got; ++i)
+                zeros = zeros && base[i] == 0;
+            if (zeros && inner.size() == innerPos)
+                return End;
+            return fail(QStringLiteral("%1: truncated object at offset %2")
+                            .arg(file.fileName())
+                            .arg(filePos));
+        }
+        if (std::memcmp(base, "LOBJ", 4) != 0)
+            return fail(
+                QStringLiteral("%1: no object at offset %2").arg(file.fileName()).arg(filePos));
+        const quint32 size = u32(base + 8);
+        const quint32 type = u32(base + 12);
+        if (size < blf::ObjectBaseSize)
+            return fail(QStringLiteral("%1: object of %2 bytes at offset %3")
+                            .arg(file.fileName())
+                            .arg(size)
+                            .arg(filePos));
+        if (qint64(size) > fileSize - filePos)
+            return fail(QStringLiteral("%1: object at offset %2 runs past the end of the file")
+                            .arg(file.fileName())
+                            .arg(filePos));
+        const qint64 at = filePos;
+        filePos += qint64(size) + size % 4;
+        if (type != blf::LogContainer)
+            continue; // top-level objects other than containers are stepped over
+        if (size < blf::ObjectBaseSize + blf::ContainerHeaderSize ||
+            size > quint32(blf::MaxContainerBytes))
+            return fail(QStringLiteral("%1: container of %2 bytes at offset %3")
+                            .arg(file.fileName())
+                            .arg(size)
+                            .arg(at));
+        if (file.read(base + blf::ObjectBaseSize, blf::ContainerHeaderSize) !=
+            blf::ContainerHeaderSize)
+            return fail(QStringLiteral("%1: truncated container").arg(file.fileName()));
+        const quint16 method = u16(base + 16);
+        const quint32 stated = u32(base + 24);
+        const int dataSize = int(size) - blf::ObjectBaseSize - blf::ContainerHeaderSize;
+        if (stated > quint32(blf::MaxContainerBytes))
+            return fail(QStringLiteral("%1: container at offset %2 claims %3 bytes")
+                            .arg(file.fileName())
+                            .arg(at)
+                            .arg(stated));
+        if (method != 0 && method != 2)
+            return fail(QStringLiteral("%1: container at offset %2 packed by unknown method %3")
+                            .arg(file.fileName())
+                            .arg(at)
+                            .arg(method));
+        // Keep what is left of the last container in front of the new data.
+        const int left = inner.size() - innerPos;
+        if (left > blf::MaxObjectBytes)
+            return fail(QStringLiteral("%1: object larger than %2 bytes")
+                            .arg(file.fileName())
+                            .arg(blf::MaxObjectBytes));
+        std::memmove(inner.data(), inner.constData() + innerPos, size_t(left));
+        innerPos = 0;
+        packed.resize(dataSize);
+        if (file.read(packed.data(), dataSize) != dataSize)
+            return fail(QStringLiteral("%1: truncated container").arg(file.fileName()));
+        if (method == 0) {
+            inner.resize(left + dataSize);
+            std::memcpy(inner.data() + left, packed.constData(), size_t(dataSize));
+        } else {
+            inner.resize(left + int(stated));
+            int produced = 0;
+            if (!inflateInto(packed, inner.data() + left, int(stated), &produced))
+                return fail(QStringLiteral("%1: container at offset %2 does not inflate to its "
+                                           "stated %3 bytes")
+                                .arg(file.fileName())
+                                .arg(at)
+                                .arg(stated));
+            inner.resize(left + produced);
+        }
+        return Frame;
+    }
+}
+
+BlfFrameReader::Step BlfFrameReader::parseObject(KvFrame &frame)
+{
+    const int avail = inner.size() - innerPos;
+    if (avail < blf::ObjectBaseSize)
+        return Step::NeedMore;
+    const char *p = inner.constData() + innerPos;
+    if (std::memcmp(p, "LOBJ", 4) != 0) {
+        // Padding after the last object: up to 7 bytes before the next one.
+        int skip = 1;
+        while (skip < 8 && skip + 4 <= avail && std::memcmp(p + skip, "LOBJ", 4) != 0)
+            ++skip;
+        if (skip + 4 > avail)
+            return Step::NeedMore;
+        if (skip == 8) {
+            fail(QStringLiteral("%1: no object where one should start in the container before "
+                                "offset %2")
+                     .arg(file.fileName())
+                     .arg(filePos));
+            return Step::Error;
+        }
+        innerPos += skip;
+        return Step::Again;
+    }
+    const quint16 version = u16(p + 6);
+    const quint32 size = u32(p + 8);
+    const quint32 type = u32(p + 12);
+    if (size < blf::ObjectBaseSize || size > quint32(blf::MaxObjectBytes)) {
+        fail(QStringLiteral("%1: object of %2 bytes in the container before offset %3")
+                 .arg(file.fileName())
+                 .arg(size)
+                 .arg(filePos));
+        return Step::Error;
+    }
+    if (quint32(avail) < size)
+        return Step::NeedMore;
+    innerPos += int(size);
+
+    int headerEnd = 0;
+    if (version == 1)
+        headerEnd = blf::ObjectBaseSize + 16;
+    else if (version == 2)
+        headerEnd = blf::ObjectBaseSize + 24;
+    else
+        return Step::Again;
+    const bool canMessage = type == blf::CanMessage || type == blf::CanMessage2;
+    if (type == blf::CanFdMessage || type == blf::CanFdMessage64) {
+        countUnsupported();
+        return Step::Again;
+    }
+    if (!canMessage && type != blf::CanErrorExt)
+        return Step::Again;
+    const quint32 body = canMessage ? 16 : 32;
+    if (size < quint32(headerEnd) + body)
+        return Step::Skipped; // too short for what its type says
+    const quint32 flags = u32(p + 16);
+    const quint64 stamp = u64(p + 24); // after the flags in both versions
+    frame = KvFrame();
+    frame.timeNs = qint64(flags == 1 ? stamp * 10000 : stamp);
+    const char *b = p + headerEnd;
+    const quint16 channel = u16(b);
+    frame.channel = quint8(qMin<int>(channel > 0 ? channel - 1 : 0, 255));
+    quint32 id = 0;
+    const char *data = nullptr;
+    if (canMessage) {
+        const quint8 f = quint8(b[2]);
+        frame.tx = f & 0x01;
+        frame.remote = f & 0x80;
+        frame.dlc = quint8(qMin<int>(quint8(b[3]), 8));
+        id = u32(b + 4);
+        data = b + 8;
+    } else {
+        frame.error = true;
+        frame.dlc = quint8(qMin<int>(quint8(b[10]), 8));
+        id = u32(b + 16);
+        data = b + 24;
+    }
+    frame.extended = id & 0x80000000u;
+    frame.id = id & 0x1FFFFFFFu;
+    if (!frame.remote)
+        std::memcpy(frame.data, data, frame.dlc);
+    return Step::Frame;
+}
+
+bool looksLikeBlf(const QByteArray &head)
+{
+    return head.size() >= 72 && head.startsWith("LOGG");
+}
+
+} // namespace kavri

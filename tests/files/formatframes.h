@@ -1,0 +1,123 @@
+// Shared by the format tests: frames of every kind and one text per frame, so that lists
+// compare at a glance.
+#ifndef FORMATFRAMES_H
+#define FORMATFRAMES_H
+
+#include "kvformatregistry.h"
+#include "kvframe.h"
+
+#include <QtCore/QStringList>
+
+#include <cstring>
+
+namespace formats {
+
+inline KvFrame frame(qint64 ns, quint32 id, const char *flags, int channel, int dlc,
+                     const QByteArray &data = {})
+{
+    KvFrame f;
+    f.timeNs = ns;
+    f.id = id;
+    f.channel = quint8(channel);
+    f.dlc = quint8(dlc);
+    f.extended = std::strchr(flags, 'x');
+    f.remote = std::strchr(flags, 'r');
+    f.error = std::strchr(flags, 'e');
+    f.tx = std::strchr(flags, 't');
+    if (!f.remote)
+        std::memcpy(f.data, data.constData(), size_t(qMin(dlc, int(data.size()))));
+    return f;
+}
+
+// Standard, extended, remote and error frames, lengths 0 to 8, four channels, both directions,
+// stamps with nanoseconds, one beyond an hour.
+inline QVector<KvFrame> frames()
+{
+    const QByteArray b = QByteArray::fromHex("0123456789ABCDEF");
+    QVector<KvFrame> list;
+    for (int dlc = 0; dlc <= 8; ++dlc)
+        list << frame(qint64(dlc) * 1000123457, 0x100 + quint32(dlc), dlc % 2 ? "t" : "", dlc % 4,
+                      dlc, b);
+    list << frame(9100000001, 0x7FF, "", 1, 8, QByteArray::fromHex("FFFEFDFCFBFAF9F8"))
+         << frame(9200000999, 0x1ABCDEF0, "x", 2, 1, "\xAA")
+         << frame(9300000000, 0x1FFFFFFF, "xt", 3, 8, b)
+         << frame(9400000000, 0x000, "x", 0, 2, QByteArray::fromHex("BEEF"))
+         << frame(9500000000, 0x7DF, "r", 0, 0) << frame(9600000000, 0x18DAF110, "xrt", 1, 8)
+         << frame(9700000000, 0x100, "r", 2, 5)
+         << frame(9800000000, 0x80, "e", 0, 8, QByteArray(8, '\0'))
+         << frame(3723456789123, 0x7A0, "t", 3, 7, b);
+    return list;
+}
+
+inline QString describe(const KvFrame &f)
+{
+    return QStringLiteral("%1%2%3%4%5 ch%6 %7 %8 @%9")
+        .arg(f.id, 0, 16)
+        .arg(f.extended ? "x" : "")
+        .arg(f.remote ? "r" : "")
+        .arg(f.error ? "E" : "")
+        .arg(f.tx ? " Tx" : " Rx")
+        .arg(f.channel)
+        .arg(f.dlc)
+        .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(f.data), 8).toHex()))
+        .arg(f.timeNs);
+}
+
+// What the format keeps of a frame: its time resolution, and of an error frame what it holds.
+inline KvFrame kept(KvFrame f, const QString &format)
+{
+    const KvFormat *fmt = KvFormatRegistry::find(format);
+    if (fmt->resolutionNs > 1)
+        f.timeNs -= f.timeNs % fmt->resolutionNs;
+    if (f.error) {
+        f.remote = false;
+        if (format == QLatin1String("asc") || format == QLatin1String("asclog")) {
+            const KvFrame bare = frame(f.timeNs, 0, "e", f.channel, 0);
+            f = bare;
+        } else if (format == QLatin1String("candump")) {
+            f.extended = false;
+        } else if (format == QLatin1String("blf")) {
+            f.tx = false;
+        }
+    }
+    return f;
+}
+
+inline QStringList describe(const QVector<KvFrame> &list, const QString &format = {})
+{
+    QStringList texts;
+    for (const KvFrame &f : list) {
+        if (format == QLatin1String("csv") && f.error)
+            continue;
+        texts << describe(format.isEmpty() ? f : kept(f, format));
+    }
+    return texts;
+}
+
+// Every frame a reader gives, as texts; Skipped and the end noted as lines of their own.
+inline QStringList readAll(KvFrameReader &reader, int cap = 100000)
+{
+    QStringList texts;
+    KvFrame f;
+    for (int i = 0; i < cap; ++i) {
+        switch (reader.read(f)) {
+        case KvFrameReader::Frame:
+            texts << describe(f);
+            break;
+        case KvFrameReader::Skipped:
+            texts << QStringLiteral("skipped");
+            break;
+        case KvFrameReader::End:
+            return texts;
+        case KvFrameReader::Error:
+            texts << QStringLiteral("error: ") + reader.errorString();
+            return texts;
+        }
+    }
+    texts << QStringLiteral("never ended");
+    return texts;
+}
+
+} // namespace formats
+
+#endif // FORMATFRAMES_H
