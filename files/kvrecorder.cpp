@@ -201,7 +201,8 @@ QString KvRecorder::pathOf(const Sink &sink) const
         name += QStringLiteral("-%1").arg(sink.number, 4, 10, QLatin1Char('0'));
     if (!info.suffix().isEmpty())
         name += QLatin1Char('.') + info.suffix();
-    return info.dir().filePath(name);
+    // The folder as the caller wrote it: "trace.asc" stays without "./".
+    return basePath.left(basePath.size() - info.fileName().size()) + name;
 }
 
 bool KvRecorder::openSink(Sink &sink, qint64 originNs)

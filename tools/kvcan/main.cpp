@@ -1,6 +1,7 @@
 // kvcan: the command-line host of the engine library. It drives the adapter, the worker threads
 // and the buffers through the public API only, as an analyser application does.
 #include "commands.h"
+#include "record.h"
 
 #include <QtWidgets/QApplication>
 
@@ -20,6 +21,7 @@ constexpr Command Commands[] = {
     {"demo", runDemo, "Show everything the engine does on a simulated two-channel adapter."},
     {"monitor", runMonitor, "Live trace of a channel, with ID filters and a watch view."},
     {"send", runSend, "Send frames given as ID#DATA through the transmit pipe."},
+    {"record", runRecord, "Record channels into a file until the time is up or Ctrl-C."},
     {"replay", runReplay, "Replay a recorded frame file (binary, CSV, ASC or candump log)."},
     {"flash", runFlash, "Download a firmware image over CAN."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
