@@ -6,6 +6,7 @@
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "nameeditor.h"
+#include "recordpanel.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
 #include "tracepanel.h"
@@ -13,6 +14,7 @@
 #include "transferpanel.h"
 #include "watchpanel.h"
 
+#include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
@@ -23,7 +25,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), device(new KvDeviceSession(this)), bar(new DeviceBar(device)),
       tracePanel(new TracePanel), watchPanel(new WatchPanel), sender(new SendPanel),
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
-      transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar()))
+      transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
+      status(new TrafficStatus(statusBar()))
 {
     setWindowTitle(tr("Kavri View"));
 
@@ -33,6 +36,10 @@ MainWindow::MainWindow(QWidget *parent)
     pages->addTab(filter, tr("Filter"));
     pages->addTab(namesPage, tr("Names"));
     pages->addTab(transfers, tr("Replay && firmware"));
+    pages->addTab(recording, tr("Record"));
+    statusBar()->addPermanentWidget(recording->statusLabel());
+    connect(recording, &RecordPanel::failed, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
 
     auto *lower = new QSplitter(Qt::Horizontal);
     lower->addWidget(watchPanel);

@@ -8,6 +8,7 @@ class DeviceBar;
 class KvDeviceSession;
 class FilterEditor;
 class NameEditor;
+class RecordPanel;
 class SendPanel;
 class TaskPanel;
 class TracePanel;
@@ -40,6 +41,7 @@ public:
     FilterEditor *filterEditor() const { return filter; }
     NameEditor *nameEditor() const { return namesPage; }
     TransferPanel *transferPanel() const { return transfers; }
+    RecordPanel *recordPanel() const { return recording; }
     TrafficStatus *traffic() const { return status; }
 
 private:
@@ -56,6 +58,7 @@ private:
     FilterEditor *filter;
     NameEditor *namesPage;
     TransferPanel *transfers;
+    RecordPanel *recording;
     TrafficStatus *status;
     QTimer timer;
 };
