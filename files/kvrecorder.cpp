@@ -12,11 +12,23 @@
 #include <QtCore/QFileInfo>
 
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 const int BatchMs = 20;   // the thread's pace: at a full bus, about 200 frames a channel a batch
 const int FlushMs = 1000; // what is on disk is a complete recording at most this old
+
+// The calling thread's processor time.
+qint64 threadCpuNs()
+{
+#ifdef CLOCK_THREAD_CPUTIME_ID
+    timespec t{};
+    if (clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t) == 0)
+        return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+#endif
+    return 0;
+}
 
 KvFrame frameOf(const KvCanObj &r, qint64 timeNs)
 {
@@ -247,7 +259,7 @@ bool KvRecorder::fail(const QString &reason)
     return false;
 }
 
-void KvRecorder::publish(bool recording)
+void KvRecorder::publish(bool recording, qint64 cpuNs)
 {
     qint64 frames = 0, bytes = 0;
     for (const auto &sink : sinks) {
@@ -262,6 +274,8 @@ void KvRecorder::publish(bool recording)
     current.frames = frames;
     current.bytes = bytes;
     current.dropped = qMax(current.dropped, dropped);
+    if (cpuNs >= 0)
+        current.cpuNs = cpuNs;
 }
 
 void KvRecorder::run()
@@ -354,7 +368,7 @@ void KvRecorder::run()
                 }
             }
         }
-        publish(ok);
+        publish(ok, threadCpuNs());
         if (!ok || last)
             break;
         std::unique_lock<std::mutex> lock(wakeLock);
@@ -367,7 +381,7 @@ void KvRecorder::run()
         else
             sink->writer->close();
     }
-    publish(false);
+    publish(false, threadCpuNs());
     // The channels run on without the recorder's copies.
     if (!ok)
         subscriptions.clear();

@@ -30,6 +30,7 @@ struct KvRecorderStatus
     int files = 0;       // files made, rotation included
     quint64 dropped = 0; // frames lost because the recorder's bound was full
     QString error;       // why the recording stopped by itself; empty if it did not
+    qint64 cpuNs = 0;    // processor time of the recorder's thread so far (0 where not known)
 };
 
 // Records the frames of one or more channels of a device session into a file of any writable
@@ -130,7 +131,8 @@ private:
     bool closeSink(Sink &sink);
     QString pathOf(const Sink &sink) const;
     bool fail(const QString &reason);
-    void publish(bool recording);
+    // From the recorder's thread with its processor time; -1 from elsewhere.
+    void publish(bool recording, qint64 cpuNs = -1);
 
     KvDeviceSession &session;
     QVector<int> chosen;

@@ -45,7 +45,7 @@ else
     unset KAVRI_BENCH_SMOKE
     args=(--benchmark_repetitions=3)
 fi
-for program in bench_buffer bench_channels bench_readers bench_firmware; do
+for program in bench_buffer bench_channels bench_readers bench_firmware bench_recorder; do
     "$build/bin/$program" "${args[@]}" --benchmark_out="$results/$program.json" \
         --benchmark_out_format=json
 done
