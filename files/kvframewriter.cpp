@@ -36,6 +36,13 @@ bool KvFrameWriter::write(const KvFrame &frame)
     return !failed;
 }
 
+bool KvFrameWriter::comment(const QByteArray &text)
+{
+    if (failed || !file.isOpen())
+        return false;
+    return putComment(text) && !failed;
+}
+
 bool KvFrameWriter::flush()
 {
     if (failed || !file.isOpen())
@@ -86,11 +93,14 @@ bool KvFrameWriter::writeRaw(const char *data, qint64 n)
     qint64 allowed = n;
     if (spaceLimit >= 0)
         allowed = qBound<qint64>(0, spaceLimit - onDisk, n);
-    if (allowed > 0) {
-        const qint64 done = file.write(data, allowed);
-        if (done != allowed)
+    // A short write is retried for the rest: a disk that fills takes part of a write, and only
+    // the next one says why (ENOSPC, EFBIG).
+    for (qint64 done = 0; done < allowed;) {
+        const qint64 n = file.write(data + done, allowed - done);
+        if (n <= 0)
             return failWith(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-        onDisk += done;
+        done += n;
+        onDisk += n;
     }
     if (allowed < n)
         return failWith(QStringLiteral("%1: No space left on device").arg(file.fileName()));

@@ -40,8 +40,15 @@ public:
     // written is in the file.
     bool close();
 
+    // A comment line where the format has them ("// text" in ASC); false where it has none, and
+    // nothing is written then. The text is one line; readers step over it.
+    bool comment(const QByteArray &text);
+
     bool isOpen() const { return file.isOpen(); }
     qint64 written() const { return writtenCount; }
+    // Bytes of the recording so far, on disk or buffered (a BLF container still being filled
+    // counts once it is compressed).
+    qint64 bytes() const { return onDisk + used; }
     qint64 dropped() const { return droppedCount; }
     QString errorString() const { return error; }
 
@@ -50,6 +57,8 @@ public:
 protected:
     // Formats a frame into the buffer; false when the format cannot hold it.
     virtual bool put(const KvFrame &frame) = 0;
+    // Formats a comment line; false when the format has none.
+    virtual bool putComment(const QByteArray &) { return false; }
     virtual void begin() {}
     virtual void end() {}
     // Moves frames the format keeps aside (a BLF container) into the buffer.

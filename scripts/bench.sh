@@ -50,6 +50,7 @@ programs=(bench_buffer bench_channels bench_readers bench_firmware)
 programs+=(bench_signals)
 programs+=(bench_charging)
 programs+=(bench_formats)
+programs+=(bench_recorder)
 for program in "${programs[@]}"; do
     "$build/bin/$program" "${args[@]}" --benchmark_out="$results/$program.json" \
         --benchmark_out_format=json

@@ -1,7 +1,11 @@
+#include "kvformatregistry.h"
+
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtNetwork/QTcpSocket>
 #include <QtTest/QtTest>
+
+#include <csignal>
 
 // Runs the command-line tool as a user would and checks exit codes and the key lines it prints.
 class tst_Kvcan : public QObject
@@ -12,6 +16,8 @@ private slots:
     void commandsDoTheirWork();
     void monitorShowsFramesFromAnotherProcessOnABridgedBus();
     void convertKeepsEveryFrame();
+    void recordingStoppedBySignalIsComplete_data();
+    void recordingStoppedBySignalIsComplete();
     void tasksRunInEachMode_data();
     void tasksRunInEachMode();
     void errorsGiveOneLineAndNonZeroExit_data();
@@ -98,6 +104,10 @@ void tst_Kvcan::commandsDoTheirWork_data()
         {"2 frames shown, 3 received", "^(?![\\s\\S]*00000456 )", // 456 filtered out
          "ch1 Rx .*00000123 [\\s\\S]*ch1 Rx .*00000123 ",
          "00000123 .*1  03\\*"}); // changed byte marked
+    row("monitor with a recording",
+        {"monitor", "--wire", "1", "--seconds", "1", "--send", "123#11", "--record",
+         dir.filePath("monitor.log")},
+        {"1 frames shown, 1 received", "recorded 1 frames into .*monitor.log"});
     row("flash", {"flash", example("firmware.bin"), "--wire", "1"},
         {"flashed 2000 bytes on channel 0", "received 2000 bytes in 250 frames", "verified"});
 
@@ -176,6 +186,56 @@ void tst_Kvcan::convertKeepsEveryFrame()
     QFile f(log);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll().count('\n'), m.captured(1).remove(',').toInt());
+void tst_Kvcan::recordingStoppedBySignalIsComplete_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("SIGINT, asc") << int(SIGINT) << "int.asc";
+    QTest::newRow("SIGTERM, blf") << int(SIGTERM) << "term.blf";
+    QTest::newRow("SIGINT, candump") << int(SIGINT) << "int.log";
+}
+
+// A recording on Qt's virtual CAN bus, fed by a second kvcan, stopped by a signal mid-way: the
+// frames are readable while it runs (the recorder flushes), and the file is whole after the stop.
+void tst_Kvcan::recordingStoppedBySignalIsComplete()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, file);
+    const QString path = dir.filePath(file);
+    QProcess recorder;
+    recorder.start(QStringLiteral(KVCAN_PATH), {"record", path, "--bus", "virtualcan:can0"});
+    QVERIFY(recorder.waitForStarted());
+    const auto busListening = [] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, 35468);
+        return probe.waitForConnected(200);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(busListening(), 10000);
+    const Result sender =
+        run({"send", "--bus", "virtualcan:can0", "123#1122", "18FEF100#0102030405060708", "7DF#R"});
+    QVERIFY2(sender.code == 0, qPrintable(sender.out + sender.err));
+    const auto framesIn = [&] {
+        QString error;
+        std::unique_ptr<KvFrameReader> reader = KvFormatRegistry::openReader(path, {}, &error);
+        QStringList ids;
+        KvFrame f;
+        while (reader && reader->read(f) == KvFrameReader::Frame)
+            ids << QString::number(f.id, 16) + (f.remote ? "r" : "");
+        return ids;
+    };
+    const QStringList expected{"123", "18fef100", "7dfr"};
+    QTRY_COMPARE_WITH_TIMEOUT(framesIn(), expected, 10000);
+    ::kill(pid_t(recorder.processId()), signal);
+    QVERIFY(recorder.waitForFinished(20000));
+    QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(recorder.exitCode() == 0, recorder.readAllStandardError().constData());
+    QVERIFY(recorder.readAllStandardOutput().contains("recorded 3 frames into"));
+    QCOMPARE(framesIn(), expected);
+    if (file.endsWith(".asc")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().endsWith("End TriggerBlock\n")); // closed, not cut off
+    }
 }
 
 void tst_Kvcan::tasksRunInEachMode_data()
@@ -243,6 +303,20 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit_data()
         << QStringList{"send", "--device-type", "3", "--channel", "1", "1#"}
         << "cannot start channel";
     QTest::newRow("unknown command") << QStringList{"frobnicate"} << "unknown command";
+    QDir(dir.path()).mkpath("folder.asc");
+    QTest::newRow("record into a missing folder")
+        << QStringList{"record", "/nonexistent/x.asc", "--seconds", "1"}
+        << "/nonexistent/x.asc: No such file or directory";
+    QTest::newRow("record into a folder")
+        << QStringList{"record", dir.filePath("folder.asc"), "--seconds", "1"}
+        << "not a regular file";
+    QTest::newRow("record in a read-only format")
+        << QStringList{"record", dir.filePath("x.bin")} << "no writable format";
+    QTest::newRow("record with both rotations")
+        << QStringList{"record", dir.filePath("x.asc"), "--max-size", "1M", "--max-time", "1m"}
+        << "choose one";
+    QTest::newRow("record with a bad size")
+        << QStringList{"record", dir.filePath("x.asc"), "--max-size", "lots"} << "--max-size";
     QTest::newRow("missing bus plugin") << QStringList{"send", "--bus", "nosuchplugin:can0", "1#"}
                                         << "(error 0x0800) on nosuchplugin:can0";
     QTest::newRow("bus without interface")
@@ -263,7 +337,7 @@ void tst_Kvcan::errorsGiveOneLineAndNonZeroExit()
 void tst_Kvcan::everyCommandHasHelp_data()
 {
     QTest::addColumn<QString>("command");
-    for (const char *c : {"demo", "monitor", "send", "replay", "flash", "tasks"})
+    for (const char *c : {"demo", "monitor", "send", "record", "replay", "flash", "tasks"})
         QTest::newRow(c) << QString::fromLatin1(c);
 }
 

@@ -12,7 +12,9 @@
 #include "kvpipe.h"
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
+#include "record.h"
 #include "session.h"
+#include "stopsignals.h"
 #include "taskthread.h"
 
 #include <QtCore/QFile>
@@ -22,6 +24,7 @@
 #include <QtWidgets/QTableWidget>
 
 #include <atomic>
+#include <memory>
 
 namespace {
 
@@ -93,6 +96,8 @@ int runMonitor(const QStringList &args)
     parser.addOption(
         {"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"});
     parser.addOption({"max-lines", "Trace lines printed per refresh.", "n", "20"});
+    parser.addOption(
+        {"record", "Also record the channel into this file (format from its ending).", "file"});
     DeviceOptions device;
     if (const int rc = parseArgs(parser, args, "Live trace of one channel.", device); rc >= 0)
         return rc;
@@ -131,17 +136,40 @@ int runMonitor(const QStringList &args)
     if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
         KvGlobalSet::instance().onWatch();
     int received = 0;
+    int exitCode = 0;
     {
         KvDeviceSession session;
         TraceStream trace(session, device.channel);
         if (!startSession(session, device))
             return 1;
+        // --record: a recording beside the trace, ended by the time, Ctrl-C or SIGTERM.
+        std::unique_ptr<Recording> recording;
+        if (parser.isSet("record")) {
+            stopsignals::install();
+            recording.reset(new Recording(session, parser.value("record")));
+            recording->setChannels({int(device.channel)});
+            if (!recording->start())
+                return 1;
+        }
         if (!toSend.isEmpty())
             KvPipe::instance(device.wire).push(toSend);
         runUntil(
-            seconds * 1000, nullptr, [&] { received += trace.drain(maxLines); }, 500);
+            seconds * 1000,
+            [&] { return recording && (stopsignals::requested() || recording->failed()); },
+            [&] {
+                if (recording)
+                    recording->hideStatus();
+                received += trace.drain(maxLines);
+                if (recording)
+                    recording->showStatus();
+            },
+            500);
         session.stop();
+        if (recording)
+            recording->hideStatus();
         received += trace.drain(maxLines);
+        if (recording)
+            exitCode = recording->finish();
     }
     out() << QStringLiteral("channel %1: %2 frames shown, %3 received\n")
                  .arg(device.channel)
@@ -150,7 +178,7 @@ int runMonitor(const QStringList &args)
     out().flush();
     if (parser.isSet("watch"))
         printWatchList(device.channel);
-    return 0;
+    return exitCode;
 }
 
 int runSend(const QStringList &args)
