@@ -186,6 +186,8 @@ void tst_Kvcan::convertKeepsEveryFrame()
     QFile f(log);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll().count('\n'), m.captured(1).remove(',').toInt());
+}
+
 void tst_Kvcan::recordingStoppedBySignalIsComplete_data()
 {
     QTest::addColumn<int>("signal");
