@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "chargingtext.h"
+#include "devcan.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "kvformatregistry.h"
@@ -126,12 +127,19 @@ int runLive(bool fault, bool json)
                      .arg(BitRate / 1000)
                      .arg(fault ? QStringLiteral(", the BMS stops sending BCL") : QString());
 
-    // Each frame goes out when it is due and once the other side's earlier frames have left the
-    // wire: two transmit threads must not swap a CTS and the data packets it asks for.
-    KvChannelSet *sets = KvGlobalSet::instance().channelSets;
-    const int sentBefore[2] = {sets[ChargerChannel].sendCount, sets[BmsChannel].sendCount};
-    const int receivedBefore = sets[BmsChannel].receiveCount;
-    int pushed[2] = {0, 0};
+    // Each frame goes out when it is due and, when the other side sent the one before it, once
+    // that one is on the bus: two transmit threads must not swap a CTS and the data packets it
+    // asks for. The BMS's channel hears every frame: what its receive thread counted, plus what
+    // still waits in the adapter (read in that order, a frame in between is counted in neither,
+    // never twice).
+    KvChannelSet &heard = KvGlobalSet::instance().channelSets[BmsChannel];
+    const int receivedBefore = heard.receiveCount;
+    const auto onTheBus = [&] {
+        const int counted = heard.receiveCount - receivedBefore;
+        return counted + int(device.device().getReceiveNum(BmsChannel));
+    };
+    int pushed = 0;
+    KvGbtSimFrame::Sender lastSender = KvGbtSimFrame::Charger;
     size_t next = 0;
     QElapsedTimer clock;
     clock.start();
@@ -140,12 +148,10 @@ int runLive(bool fault, bool json)
         const qint64 now = clock.nsecsElapsed() / 1000;
         while (next < frames.size() && frames[next].time <= now) {
             const KvGbtSimFrame &f = frames[next];
-            const int side = f.sender == KvGbtSimFrame::Charger ? 0 : 1;
-            const int other = 1 - side;
-            const int channel = side == 0 ? ChargerChannel : BmsChannel;
-            if (sets[side == 0 ? BmsChannel : ChargerChannel].sendCount - sentBefore[other] <
-                pushed[other])
+            if (f.sender != lastSender && onTheBus() < pushed)
                 break;
+            lastSender = f.sender;
+            const int channel = f.sender == KvGbtSimFrame::Charger ? ChargerChannel : BmsChannel;
             CanObj frame;
             frame.ID = f.id;
             frame.ExternFlag = 1;
@@ -154,13 +160,12 @@ int runLive(bool fault, bool json)
             CanData one;
             one.push(frame);
             KvPipe::instance(channel).push(one);
-            ++pushed[side];
+            ++pushed;
             ++next;
         }
         monitor.poll();
         view.refresh();
-        if (next == frames.size() &&
-            sets[BmsChannel].receiveCount - receivedBefore >= int(frames.size())) {
+        if (next == frames.size() && heard.receiveCount - receivedBefore >= int(frames.size())) {
             complete = true;
             break;
         }
@@ -178,7 +183,7 @@ int runLive(bool fault, bool json)
         return 130;
     if (!complete)
         return fail(QStringLiteral("the session did not reach the bus in full: %1 of %2 frames")
-                        .arg(sets[BmsChannel].receiveCount - receivedBefore)
+                        .arg(heard.receiveCount - receivedBefore)
                         .arg(frames.size()));
     return 0;
 }
