@@ -44,12 +44,15 @@ public:
                 out() << KvGbtJson::message(m) << '\n';
         });
         session.setEventHandler([this](const KvGbtEvent &e) {
-            if (this->json)
+            if (this->json) {
                 out() << KvGbtJson::event(e) << '\n';
-            else if (tty)
-                recent = (recent << chargingtext::event(e)).mid(qMax(0, recent.size() - 5));
-            else
+            } else if (tty) {
+                recent << chargingtext::event(e);
+                if (recent.size() > 5)
+                    recent.removeFirst();
+            } else {
                 out() << chargingtext::event(e) << '\n';
+            }
         });
     }
 
