@@ -17,7 +17,7 @@ bool KvFrameWriter::open(const QString &path, qint64 startEpochNs)
     // Unbuffered: the writer buffers itself, and a full disk must show at the write it hits.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return failWith(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    buffer.resize(Capacity);
+    buffer.reset(new char[Capacity]);
     used = 0;
     onDisk = 0;
     startNs = startEpochNs;
@@ -55,7 +55,7 @@ bool KvFrameWriter::close()
             updateHeader();
     }
     file.close();
-    buffer = QByteArray();
+    buffer.reset();
     return !failed;
 }
 
@@ -65,7 +65,7 @@ void KvFrameWriter::append(const char *data, int n)
         if (used == Capacity)
             drain();
         const int part = qMin(n, Capacity - used);
-        memcpy(buffer.data() + used, data, size_t(part));
+        memcpy(buffer.get() + used, data, size_t(part));
         used += part;
         data += part;
         n -= part;
@@ -76,7 +76,7 @@ bool KvFrameWriter::drain()
 {
     const int n = used;
     used = 0;
-    return !failed && writeRaw(buffer.constData(), n);
+    return !failed && writeRaw(buffer.get(), n);
 }
 
 bool KvFrameWriter::writeRaw(const char *data, qint64 n)

@@ -8,6 +8,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QString>
 
+#include <memory>
+
 // Writes frames into a recording of one format of KvFormatRegistry, streaming: memory stays
 // constant whatever the length, output is buffered and reaches the file at flush(), close(),
 // or when the buffer fills. After a flush() the file is a complete recording of everything
@@ -60,9 +62,9 @@ protected:
     {
         if (used + n > Capacity)
             drain();
-        return buffer.data() + used;
+        return buffer.get() + used;
     }
-    void commit(char *end) { used = int(end - buffer.data()); }
+    void commit(char *end) { used = int(end - buffer.get()); }
     void append(const char *data, int n);
     // Writes bytes at an offset of the file (the buffer must be empty), then returns to the end.
     bool writeAt(qint64 offset, const char *data, int n);
@@ -77,7 +79,7 @@ private:
     bool writeRaw(const char *data, qint64 n);
 
     QFile file;
-    QByteArray buffer;
+    std::unique_ptr<char[]> buffer;
     int used = 0;
     qint64 onDisk = 0;
     qint64 spaceLimit = -1;
