@@ -86,6 +86,8 @@ void printWatchList(uint channel)
 
 int runMonitor(const QStringList &args)
 {
+    if (wantsSignals(args))
+        return runMonitorSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addOption({"seconds", "How long to monitor.", "seconds", "10"});
@@ -183,6 +185,8 @@ int runMonitor(const QStringList &args)
 
 int runSend(const QStringList &args)
 {
+    if (wantsSignals(args))
+        return runSendSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addPositionalArgument("frames", "Frames as ID#DATA: 123#1122, 18FEF100#01, 7DF#R.",
