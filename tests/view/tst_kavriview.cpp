@@ -4,6 +4,8 @@
 #include "kvdevicesession.h"
 #include "idstatisticsmodel.h"
 #include "idstatisticspanel.h"
+#include "kvformatregistry.h"
+#include "kvframesubscription.h"
 #include "mainwindow.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
@@ -169,8 +171,8 @@ private slots:
     void sendPanelBuildsTask();
     void watchMarksCarriedBytes();
     void pauseMovesWithChannel();
-    void replayFileType_data();
-    void replayFileType();
+    void replayFollowsContent_data();
+    void replayFollowsContent();
     void nameEditorApplies();
     void traceColumnsFitTheirTexts();
     void relativeTimesAndIdPage_data();
@@ -631,21 +633,71 @@ void tst_KavriView::pauseMovesWithChannel()
     QVERIFY(!KvBuffer::instance(2).getLooking());
 }
 
-void tst_KavriView::replayFileType_data()
+void tst_KavriView::replayFollowsContent_data()
 {
+    // Each file is named to mislead: the content decides which reader replays it.
+    QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("type");
-    QTest::newRow("ASC") << "/x/recording.asc" << 2;
-    QTest::newRow("CSV in capitals") << "RECORDING.CSV" << 1;
-    QTest::newRow("binary image") << "frames.bin" << 0;
-    QTest::newRow("no suffix") << "frames" << 0;
+    QTest::newRow("ASC as other tools write it") << "asclog" << "pycan.txt";
+    QTest::newRow("candump log named .asc") << "candump" << "dump.asc";
+    QTest::newRow("BLF") << "blf" << "trace.bin";
 }
 
-void tst_KavriView::replayFileType()
+// Recordings of other tools replayed from the Replay page reach the wired channel frame for
+// frame, whatever their names say.
+void tst_KavriView::replayFollowsContent()
 {
+    QFETCH(QString, format);
     QFETCH(QString, name);
-    QFETCH(int, type);
-    QCOMPARE(TransferPanel::fileTypeOf(name), type);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    {
+        std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(format);
+        QVERIFY(writer && writer->open(path));
+        for (int i = 0; i < 5; ++i) {
+            KvFrame f;
+            f.timeNs = qint64(i) * 2000000;
+            f.id = i == 4 ? 0x18FEF100 : 0x100 + quint32(i);
+            f.extended = i == 4;
+            f.dlc = quint8(i + 1);
+            f.data[0] = quint8(0xA0 + i);
+            QVERIFY(writer->write(f));
+        }
+        QVERIFY(writer->close());
+    }
+    QString error;
+    QCOMPARE(TransferPanel::formatOf(path, &error), format);
+
+    KvDeviceSession session;
+    session.addChannel(0, 500000);
+    session.addChannel(1, 500000);
+    QVERIFY2(session.start(), qPrintable(session.errorString()));
+    QVERIFY(session.wire(0, 1));
+    KvFrameSubscription heard(session, 1);
+    TransferPanel panel(&session);
+    QSignalSpy finished(&panel, &TransferPanel::replayFinished);
+    QVERIFY2(panel.startReplay(path), qPrintable(panel.statusText()));
+    QVERIFY(finished.wait(10000));
+    QCOMPARE(panel.statusText(), QStringLiteral("Replay finished."));
+    QVector<KvCanObj> frames;
+    QTRY_VERIFY_WITH_TIMEOUT((heard.take(frames), frames.size() >= 5), 5000);
+    QCOMPARE(frames.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        QCOMPARE(frames.at(i).frame.ID, i == 4 ? 0x18FEF100u : 0x100u + i);
+        QCOMPARE(int(frames.at(i).frame.ExternFlag), i == 4 ? 1 : 0);
+        QCOMPARE(int(frames.at(i).frame.DataLen), i + 1);
+        QCOMPARE(int(frames.at(i).frame.Data[0]), 0xA0 + i);
+    }
+    session.stop();
+
+    // Bytes that are no recording are refused with the registry's reason, before any replay.
+    const QString text = dir.filePath("notes.asc");
+    QFile f(text);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("shopping list\nmilk\n");
+    f.close();
+    QVERIFY(TransferPanel::formatOf(text, &error).isEmpty());
+    QVERIFY(!error.isEmpty());
 }
 
 // "Apply" replaces the names with the table's rows; a bad row changes nothing.

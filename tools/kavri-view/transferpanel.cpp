@@ -1,5 +1,7 @@
 #include "transferpanel.h"
 
+#include "kvformatregistry.h"
+
 #include "canwritethread.h"
 #include "devcan.h"
 #include "kvdevicesession.h"
@@ -84,14 +86,10 @@ void TransferPanel::setStartFrameSource(std::function<bool(taskObj &)> source)
     startFrame = std::move(source);
 }
 
-int TransferPanel::fileTypeOf(const QString &fileName)
+QString TransferPanel::formatOf(const QString &fileName, QString *error)
 {
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("asc"))
-        return 2;
-    if (suffix == QLatin1String("csv"))
-        return 1;
-    return 0;
+    const KvFormat *format = KvFormatRegistry::detect(fileName, QString(), error);
+    return format ? format->name : QString();
 }
 
 bool TransferPanel::channelStarted()
@@ -139,6 +137,13 @@ bool TransferPanel::startReplay(const QString &fileName)
     if (!readable(fileName, replayProgress, tr("a recording")) || !channelStarted() ||
         isReplaying())
         return false;
+    QString why;
+    const QString format = formatOf(fileName, &why);
+    if (format.isEmpty()) {
+        replayProgress->setValue(0);
+        report(why);
+        return false;
+    }
     taskObj task;
     if (!startFrame || !startFrame(task)) {
         CanData burst;
@@ -148,7 +153,12 @@ bool TransferPanel::startReplay(const QString &fileName)
     replayFile->setText(fileName);
     replayProgress->setValue(0);
     replay = std::make_unique<KvSendFileThread>(ulong(ch));
-    replay->setFileType(fileTypeOf(fileName));
+    // Payload bytes alone take their frame from the Send page; every other format carries its
+    // frames and is replayed with its own pacing.
+    if (format == QLatin1String("bin"))
+        replay->setFileType(0);
+    else
+        replay->setFormat(format);
     replay->setFileName(fileName);
     replay->setParameter(task);
     connect(replay.get(), &KvSendFileThread::progressValueChanged, replayProgress,

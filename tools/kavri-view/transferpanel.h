@@ -37,8 +37,10 @@ public:
     // all-zero standard frame.
     void setStartFrameSource(std::function<bool(taskObj &)> source);
 
-    // ".asc" -> 2, ".csv" -> 1, anything else -> 0 (binary), the replay thread's file types.
-    static int fileTypeOf(const QString &fileName);
+    // The recording's format by its content, as the format registry tells it ("asclog" for a
+    // python-can ASC named .txt, "candump" for a log named .asc); empty with `error` set when
+    // the content is no recording.
+    static QString formatOf(const QString &fileName, QString *error);
 
     bool startReplay(const QString &fileName);
     void stopReplay();
