@@ -1,5 +1,6 @@
 // kvcan convert: any readable recording into any writable format, through the format registry.
 #include "commands.h"
+#include "session.h"
 
 #include "kvformatregistry.h"
 
@@ -90,7 +91,7 @@ int runConvert(const QStringList &args)
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        fputs(qPrintable(parser.helpText()), stdout);
+        fputs(qPrintable(commandHelp(parser, QStringLiteral("convert"))), stdout);
         return 0;
     }
     const QStringList files = parser.positionalArguments();
