@@ -240,8 +240,17 @@ void tst_Kvcan::commandLine_data()
     row("mask and inverted mask",
         {"monitor", "--seconds", "0.1", "--only", "100:700", "--not", "123~7FF"}, 0,
         "0 frames shown");
-    row("reversed range", {"monitor", "--only", "200-100"}, 2, "bad --only '200-100'");
-    row("bad mask", {"monitor", "--not", "12:zz"}, 2, "bad --not '12:zz'");
+    const QStringList wiredMonitor{"monitor", "--channel", "1", "--wire", "0", "--seconds", "0.5"};
+    row("json, remote with length", wiredMonitor + QStringList{"--json", "--send", "7DF#R3"}, 0,
+        "^\\{\"time\": \\d+\\.\\d{6}, \"channel\": 1, \"dir\": \"Rx\", \"id\": 2015, "
+        "\"extended\": false, \"remote\": true, \"dlc\": 3, \"data\": \"\"\\}\n$");
+    row("zero-based and delta time",
+        wiredMonitor + QStringList{"-t", "z", "--send", "001#", "--send", "002#"}, 0,
+        "ch1 Rx \\(0\\.000000\\) +00000001 [\\s\\S]*ch1 Rx \\((?!0\\.000000)\\d+\\.\\d{6}\\) "
+        "+00000002");
+    row("reversed range", {"monitor", "--only", "200-100"}, 2,
+        "bad --only: bad filter '200-100': the range is reversed");
+    row("bad mask", {"monitor", "--not", "12:zz"}, 2, "bad --not: bad filter '12:zz'");
     // Numbers.
     for (const char *bad : {"abc", "3s", "-1"})
         QTest::newRow(qPrintable(QStringLiteral("seconds %1").arg(bad)))
@@ -250,8 +259,8 @@ void tst_Kvcan::commandLine_data()
         {"tasks", example("tasks.xml"), "--mode", "cyclic", "--seconds", "0.5"}, 0,
         "frames sent on channel 0 in cyclic mode\n");
     row("channel out of range", {"monitor", "--channel", "4"}, 2, "bad --channel");
-    row("repeat zero", {"send", "--repeat", "0", "1#"}, 2, "bad --repeat");
-    row("bad bit rate", {"send", "--bitrate", "333k", "1#"}, 2, "bit rate");
+    row("repeat zero", {"send", "--repeat", "0", "001#"}, 2, "bad --repeat");
+    row("bad bit rate", {"send", "--bitrate", "333k", "001#"}, 2, "bit rate");
     row("bad time mode", {"monitor", "-t", "x"}, 2, "unknown time stamp mode");
     row("log and json", {"monitor", "--log", "--json"}, 2, "cannot be used together");
     row("bad channel map", {"replay", example("recording.asc"), "--map", "1=9"}, 2, "bad --map");
@@ -292,12 +301,12 @@ void tst_Kvcan::commandLine_data()
         {"convert", write("fd.log", "(1.0) can0 123##1AA\n"), write("fd.csv", "")}, 1,
         "nothing converted");
     // Devices.
-    row("channel beyond device", {"send", "--device-type", "3", "--channel", "1", "1#"}, 1,
+    row("channel beyond device", {"send", "--device-type", "3", "--channel", "1", "001#"}, 1,
         "cannot start channel");
-    row("missing bus plugin", {"send", "--bus", "nosuchplugin:can0", "1#"}, 1,
-        "(error 0x0800) on nosuchplugin:can0");
-    row("bus without interface", {"send", "--bus", "socketcan", "1#"}, 2, "bad --bus");
-    row("bus with wire", {"send", "--bus", "virtualcan:can0", "--wire", "1", "1#"}, 2, "--wire");
+    row("missing bus plugin", {"send", "--bus", "nosuchplugin:can0", "001#"}, 1,
+        "on nosuchplugin:can0: .*nosuchplugin");
+    row("bus without interface", {"send", "--bus", "socketcan", "001#"}, 2, "bad --bus");
+    row("bus with wire", {"send", "--bus", "virtualcan:can0", "--wire", "1", "001#"}, 2, "--wire");
 }
 
 void tst_Kvcan::commandLine()
@@ -311,6 +320,8 @@ void tst_Kvcan::commandLine()
     QVERIFY2(text.contains(QRegularExpression(pattern)), qPrintable(pattern + '\n' + text));
     if (code != 0) // one line, saying why
         QVERIFY2(r.err.startsWith("kvcan: ") && r.err.count('\n') == 1, qPrintable(r.err));
+    else if (args.contains("--json") || args.contains("--log")) // the summary only
+        QVERIFY2(r.err.count('\n') == 1 && !r.err.startsWith("kvcan:"), qPrintable(r.err));
     else // off a terminal, success writes nothing else to standard error
         QVERIFY2(r.err.isEmpty(), qPrintable(r.err));
 }
@@ -344,16 +355,20 @@ void tst_Kvcan::runsWithTheMakersLibrary()
     const QString standin = QStringLiteral(KAVRI_STANDIN_DIR);
     if (!QFile::exists(standin + "/libControlCAN.so"))
         QSKIP("the stand-in adapter library was not built");
-    const QString copy = standin + "/kvcan";
-    QFile::remove(copy);
+    // kvcan, the stand-in as the adapter library beside it, and the engine library it links.
+    QTemporaryDir beside;
+    const QString bin = QFileInfo(QStringLiteral(KVCAN_PATH)).absolutePath();
+    const QString copy = beside.filePath("kvcan");
     QVERIFY(QFile::copy(QStringLiteral(KVCAN_PATH), copy));
+    QVERIFY(QFile::copy(standin + "/libControlCAN.so", beside.filePath("libControlCAN.so")));
+    QVERIFY(QFile::copy(bin + "/libkavri.so.0", beside.filePath("libkavri.so.0")));
     Result r = run({"send", "123#11", "7DF#R3"}, 60000, copy);
     QVERIFY2(r.code == 0 && r.out.contains("sent 2 frames on channel 0"),
              qPrintable(r.out + r.err));
     r = run({"monitor", "--seconds", "0.2"}, 60000, copy);
     QVERIFY2(r.code == 0 && r.out.contains("0 frames shown"), qPrintable(r.out + r.err));
     for (const QStringList &args :
-         {QStringList{"send", "--wire", "1", "1#"}, QStringList{"demo"}}) {
+         {QStringList{"send", "--wire", "1", "001#"}, QStringList{"demo"}}) {
         r = run(args, 60000, copy);
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains("no simulator control") && r.err.count('\n') == 1,
@@ -489,9 +504,6 @@ void tst_Kvcan::stopSignalsEndCleanly()
     p.start(QStringLiteral(KVCAN_PATH), args);
     QVERIFY(p.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(catchesSigint(p.processId()), 10000);
-    // Let the work begin: a started session opens its receive threads.
-    QTRY_VERIFY_WITH_TIMEOUT(QDir(QStringLiteral("/proc/%1/task").arg(p.processId())).count() > 6,
-                             10000);
     QElapsedTimer timer;
     timer.start();
     ::kill(pid_t(p.processId()), signal);

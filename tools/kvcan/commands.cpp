@@ -395,7 +395,7 @@ int runReplay(const QStringList &args)
             for (std::size_t i = 0; i < threads.size(); ++i) {
                 KvSendFileThread &replay = *threads[i];
                 replay.stop();
-                replay.wait();
+                replay.waitForFinish();
                 session.removeSender(&replay);
                 sent += replay.sentFrames();
                 skipped += replay.skippedLines();
@@ -533,7 +533,7 @@ int runFlash(const QStringList &args)
             -1, [&] { return (finished || refused || failed) && flash.isFinished(); }, collect, 20);
         const bool cut = interrupted() && !finished;
         flash.stop();
-        flash.wait();
+        flash.waitForFinish();
         QCoreApplication::processEvents();
         bar.finish();
         if (refused || failed) {

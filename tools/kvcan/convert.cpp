@@ -16,11 +16,11 @@
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+std::atomic<bool> stopRequested{false};
 
 void onSignal(int)
 {
-    interrupted = true;
+    stopRequested = true;
 }
 
 int failed(const QString &message)
@@ -131,7 +131,7 @@ int runConvert(const QStringList &args)
     KvFrameReader::Result r = KvFrameReader::Frame;
     KvFrame frame;
     bool writeFailed = false;
-    while (!interrupted) {
+    while (!stopRequested) {
         r = reader->read(frame);
         if (r == KvFrameReader::End || r == KvFrameReader::Error)
             break;
@@ -163,7 +163,7 @@ int runConvert(const QStringList &args)
             QStringLiteral(", %1 frames %2 cannot hold").arg(count(writer->dropped()), to->name);
     printf("%s\n", qPrintable(summary));
     fflush(stdout);
-    if (interrupted)
+    if (stopRequested)
         return failed(QStringLiteral("interrupted; %1 holds what was converted").arg(out));
     if (r == KvFrameReader::Error)
         return failed(reader->errorString());

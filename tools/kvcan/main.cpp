@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
             return pipeClosed() ? 0 : code;
         }
     }
-    fprintf(stderr, "kvcan: unknown command '%s'\n", qPrintable(commandArgs.at(0)));
-    usage(stderr);
+    fprintf(stderr, "kvcan: unknown command '%s'; 'kvcan help' lists the commands\n",
+            qPrintable(commandArgs.at(0)));
     return 2;
 }

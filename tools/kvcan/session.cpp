@@ -17,6 +17,10 @@
 #include <QtCore/QSet>
 #include <QtCore/QTextStream>
 #include <QtCore/QThread>
+#include <QtSerialBus/QCanBus>
+#include <QtSerialBus/QCanBusDevice>
+
+#include <memory>
 
 #include <cerrno>
 #include <cstdio>
@@ -383,8 +387,19 @@ bool startSession(KvDeviceSession &session, const DeviceOptions &options, const 
         error = QStringLiteral("cannot time the simulated bus: %1").arg(session.errorString());
     if (error.isEmpty())
         return true;
-    if (!options.bus.isEmpty() && !error.contains(options.bus))
+    if (!options.bus.isEmpty()) {
+        // The adapter's error code says little; the plugin itself says why.
+        const QString plugin = options.bus.section(':', 0, 0);
+        const QString interface = options.bus.section(':', 1);
+        QString why;
+        std::unique_ptr<QCanBusDevice> probe(
+            QCanBus::instance()->createDevice(plugin, interface, &why));
+        if (probe && !probe->connectDevice())
+            why = probe->errorString();
         error += QStringLiteral(" on %1").arg(options.bus);
+        if (!why.isEmpty())
+            error += QStringLiteral(": %1").arg(why);
+    }
     fail(error);
     session.stop();
     return false;
@@ -469,7 +484,7 @@ bool readFilterOptions(const QCommandLineParser &parser, cansyntax::IdFilter &fi
             cansyntax::IdCondition c;
             QString error;
             if (!cansyntax::parseCondition(text, c, error)) {
-                fail(QStringLiteral("bad --%1 '%2': %3").arg(QLatin1String(name), text, error), 2);
+                fail(QStringLiteral("bad --%1: %2").arg(QLatin1String(name), error), 2);
                 return false;
             }
             (qstrcmp(name, "only") == 0 ? filter.only : filter.exclude) << c;
