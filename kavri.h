@@ -50,6 +50,7 @@
 #include "kvframe.h"
 #include "kvframereader.h"
 #include "kvframewriter.h"
+#include "kvrecorder.h"
 
 #include "kvnamexmlreader.h"
 #include "kvnamexmlwriter.h"

@@ -118,6 +118,20 @@ load = median("BM_LoadDbcMegabyte", "cpu_time")
 at_most("DBC load, 1 MB file (CPU time)", load, 50, "ms")
 at_least("signal decoder draining the DBC queue", median("BM_SignalDecoderPoll", "items_per_second"),
          2e6, "frames/s")
+for arg, fmt_name in ((0, "ASC"), (1, "BLF")):
+    name = f"BM_RecordBusLimit/asc0_blf1:{arg}"
+    if name not in runs:
+        continue
+    at_most(f"record 4 channels at 36,000 frames/s to {fmt_name}, frames lost",
+            median(name, "frames_lost"), 1, "frames")
+    at_most(f"record to {fmt_name}, recorder thread CPU",
+            median(name, "recorder_cpu_percent"), 1, "% of a core")
+    at_most(f"record to {fmt_name}, resident memory spread over the run",
+            median(name, "rss_spread_kib"), 4096, "KiB")
+    peer = median(f"BM_PythonCanLogger/asc0_blf1:{arg}", "cpu_percent_at_bus_limit")
+    if peer is not None:
+        at_most(f"  python-can can.Logger to {fmt_name}, CPU for the same frames per second",
+                peer, 100, "% of a core")
 
 print("| figure | measured | goal | ratio | met |")
 print("|---|---|---|---|---|")

@@ -17,7 +17,7 @@ bool KvFrameWriter::open(const QString &path, qint64 startEpochNs)
     // Unbuffered: the writer buffers itself, and a full disk must show at the write it hits.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         return failWith(QStringLiteral("%1: %2").arg(path, file.errorString()));
-    buffer.resize(Capacity);
+    buffer.reset(new char[Capacity]);
     used = 0;
     onDisk = 0;
     startNs = startEpochNs;
@@ -34,6 +34,13 @@ bool KvFrameWriter::write(const KvFrame &frame)
     else
         ++droppedCount;
     return !failed;
+}
+
+bool KvFrameWriter::comment(const QByteArray &text)
+{
+    if (failed || !file.isOpen())
+        return false;
+    return putComment(text) && !failed;
 }
 
 bool KvFrameWriter::flush()
@@ -55,7 +62,7 @@ bool KvFrameWriter::close()
             updateHeader();
     }
     file.close();
-    buffer = QByteArray();
+    buffer.reset();
     return !failed;
 }
 
@@ -65,7 +72,7 @@ void KvFrameWriter::append(const char *data, int n)
         if (used == Capacity)
             drain();
         const int part = qMin(n, Capacity - used);
-        memcpy(buffer.data() + used, data, size_t(part));
+        memcpy(buffer.get() + used, data, size_t(part));
         used += part;
         data += part;
         n -= part;
@@ -76,7 +83,7 @@ bool KvFrameWriter::drain()
 {
     const int n = used;
     used = 0;
-    return !failed && writeRaw(buffer.constData(), n);
+    return !failed && writeRaw(buffer.get(), n);
 }
 
 bool KvFrameWriter::writeRaw(const char *data, qint64 n)
@@ -86,11 +93,14 @@ bool KvFrameWriter::writeRaw(const char *data, qint64 n)
     qint64 allowed = n;
     if (spaceLimit >= 0)
         allowed = qBound<qint64>(0, spaceLimit - onDisk, n);
-    if (allowed > 0) {
-        const qint64 done = file.write(data, allowed);
-        if (done != allowed)
+    // A short write is retried for the rest: a disk that fills takes part of a write, and only
+    // the next one says why (ENOSPC, EFBIG).
+    for (qint64 done = 0; done < allowed;) {
+        const qint64 n = file.write(data + done, allowed - done);
+        if (n <= 0)
             return failWith(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
-        onDisk += done;
+        done += n;
+        onDisk += n;
     }
     if (allowed < n)
         return failWith(QStringLiteral("%1: No space left on device").arg(file.fileName()));

@@ -8,6 +8,8 @@
 #include <QtCore/QFile>
 #include <QtCore/QString>
 
+#include <memory>
+
 // Writes frames into a recording of one format of KvFormatRegistry, streaming: memory stays
 // constant whatever the length, output is buffered and reaches the file at flush(), close(),
 // or when the buffer fills. After a flush() the file is a complete recording of everything
@@ -38,8 +40,15 @@ public:
     // written is in the file.
     bool close();
 
+    // A comment line where the format has them ("// text" in ASC); false where it has none, and
+    // nothing is written then. The text is one line; readers step over it.
+    bool comment(const QByteArray &text);
+
     bool isOpen() const { return file.isOpen(); }
     qint64 written() const { return writtenCount; }
+    // Bytes of the recording so far, on disk or buffered (a BLF container still being filled
+    // counts once it is compressed).
+    qint64 bytes() const { return onDisk + used; }
     qint64 dropped() const { return droppedCount; }
     QString errorString() const { return error; }
 
@@ -48,6 +57,8 @@ public:
 protected:
     // Formats a frame into the buffer; false when the format cannot hold it.
     virtual bool put(const KvFrame &frame) = 0;
+    // Formats a comment line; false when the format has none.
+    virtual bool putComment(const QByteArray &) { return false; }
     virtual void begin() {}
     virtual void end() {}
     // Moves frames the format keeps aside (a BLF container) into the buffer.
@@ -60,9 +71,9 @@ protected:
     {
         if (used + n > Capacity)
             drain();
-        return buffer.data() + used;
+        return buffer.get() + used;
     }
-    void commit(char *end) { used = int(end - buffer.data()); }
+    void commit(char *end) { used = int(end - buffer.get()); }
     void append(const char *data, int n);
     // Writes bytes at an offset of the file (the buffer must be empty), then returns to the end.
     bool writeAt(qint64 offset, const char *data, int n);
@@ -77,7 +88,7 @@ private:
     bool writeRaw(const char *data, qint64 n);
 
     QFile file;
-    QByteArray buffer;
+    std::unique_ptr<char[]> buffer;
     int used = 0;
     qint64 onDisk = 0;
     qint64 spaceLimit = -1;

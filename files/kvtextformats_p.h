@@ -127,6 +127,7 @@ public:
 protected:
     void begin() override;
     bool put(const KvFrame &frame) override;
+    bool putComment(const QByteArray &text) override;
     void end() override;
 
 private:

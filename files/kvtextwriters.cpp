@@ -161,6 +161,17 @@ bool AscFrameWriter::put(const KvFrame &f)
     return true;
 }
 
+// "// 12 frames dropped": our own reader takes lines of fewer than six fields for no frame, so a
+// comment is kept short; a line end inside the text would start a line of its own.
+bool AscFrameWriter::putComment(const QByteArray &text)
+{
+    QByteArray line = "// " + text;
+    line.replace('\n', ' ').replace('\r', ' ');
+    line += '\n';
+    append(line.constData(), line.size());
+    return true;
+}
+
 void AscFrameWriter::end()
 {
     append("End TriggerBlock\n", 17);

@@ -45,7 +45,13 @@ else
     unset KAVRI_BENCH_SMOKE
     args=(--benchmark_repetitions=3)
 fi
-for program in bench_buffer bench_channels bench_readers bench_firmware bench_signals bench_charging; do
+# One program per subsystem; newer ones are added a line each.
+programs=(bench_buffer bench_channels bench_readers bench_firmware)
+programs+=(bench_signals)
+programs+=(bench_charging)
+programs+=(bench_formats)
+programs+=(bench_recorder)
+for program in "${programs[@]}"; do
     "$build/bin/$program" "${args[@]}" --benchmark_out="$results/$program.json" \
         --benchmark_out_format=json
 done

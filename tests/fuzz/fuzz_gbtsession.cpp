@@ -11,8 +11,8 @@ namespace {
 quint32 identifier(quint8 pick)
 {
     // The TP identifiers of both directions and BAM, then the 22 messages, then anything.
-    static const quint32 tp[] = {0x1CEC56F4, 0x1CEB56F4, 0x1CECF456, 0x1CEBF456, 0x1CECFFF4,
-                                 0x1CEBFFF4};
+    static const quint32 tp[] = {0x1CEC56F4, 0x1CEB56F4, 0x1CECF456,
+                                 0x1CEBF456, 0x1CECFFF4, 0x1CEBFFF4};
     if (pick < 6)
         return tp[pick];
     int count = 0;

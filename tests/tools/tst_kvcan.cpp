@@ -1,3 +1,5 @@
+#include "kvformatregistry.h"
+
 #include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtNetwork/QTcpSocket>
@@ -16,6 +18,8 @@ private slots:
     void commandsDoTheirWork();
     void monitorShowsFramesFromAnotherProcessOnABridgedBus();
     void convertKeepsEveryFrame();
+    void recordingStoppedBySignalIsComplete_data();
+    void recordingStoppedBySignalIsComplete();
     void tasksRunInEachMode_data();
     void tasksRunInEachMode();
     void commandLine_data();
@@ -110,6 +114,10 @@ void tst_Kvcan::commandsDoTheirWork_data()
         {"2 frames shown, 3 received", "^(?![\\s\\S]*00000456 )", // 456 filtered out
          "ch1 Rx .*00000123 [\\s\\S]*ch1 Rx .*00000123 ",
          "00000123 .*1  03\\*"}); // changed byte marked
+    row("monitor with a recording",
+        {"monitor", "--wire", "1", "--seconds", "1", "--send", "123#11", "--record",
+         dir.filePath("monitor.log")},
+        {"1 frames shown, 1 received", "recorded 1 frames into .*monitor.log"});
     row("flash", {"flash", example("firmware.bin"), "--wire", "1"},
         {"flashed 2000 bytes on channel 0", "received 2000 bytes in 250 frames", "verified"});
 
@@ -187,6 +195,59 @@ void tst_Kvcan::convertKeepsEveryFrame()
     QFile f(log);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll().count('\n'), m.captured(1).remove(',').toInt());
+}
+
+void tst_Kvcan::recordingStoppedBySignalIsComplete_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("SIGINT, asc") << int(SIGINT) << "int.asc";
+    QTest::newRow("SIGTERM, blf") << int(SIGTERM) << "term.blf";
+    QTest::newRow("SIGINT, candump") << int(SIGINT) << "int.log";
+}
+
+// A recording on Qt's virtual CAN bus, fed by a second kvcan, stopped by a signal mid-way: the
+// frames are readable while it runs (the recorder flushes), and the file is whole after the
+// stop.
+void tst_Kvcan::recordingStoppedBySignalIsComplete()
+{
+    QFETCH(int, signal);
+    QFETCH(QString, file);
+    const QString path = dir.filePath(file);
+    QProcess recorder;
+    recorder.start(QStringLiteral(KVCAN_PATH), {"record", path, "--bus", "virtualcan:can0"});
+    QVERIFY(recorder.waitForStarted());
+    const auto busListening = [] {
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress::LocalHost, 35468);
+        return probe.waitForConnected(200);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(busListening(), 10000);
+    const Result sender =
+        run({"send", "--bus", "virtualcan:can0", "123#1122", "18FEF100#0102030405060708", "7DF#R"});
+    QVERIFY2(sender.code == 0, qPrintable(sender.out + sender.err));
+    const auto framesIn = [&] {
+        QString error;
+        std::unique_ptr<KvFrameReader> reader = KvFormatRegistry::openReader(path, {}, &error);
+        QStringList ids;
+        KvFrame f;
+        while (reader && reader->read(f) == KvFrameReader::Frame)
+            ids << QString::number(f.id, 16) + (f.remote ? "r" : "");
+        return ids;
+    };
+    const QStringList expected{"123", "18fef100", "7dfr"};
+    QTRY_COMPARE_WITH_TIMEOUT(framesIn(), expected, 10000);
+    ::kill(pid_t(recorder.processId()), signal);
+    QVERIFY(recorder.waitForFinished(20000));
+    QCOMPARE(recorder.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(recorder.exitCode() == 0, recorder.readAllStandardError().constData());
+    QVERIFY(recorder.readAllStandardOutput().contains("recorded 3 frames into"));
+    QCOMPARE(framesIn(), expected);
+    if (file.endsWith(".asc")) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().endsWith("End TriggerBlock\n")); // closed, not cut off
+    }
 }
 
 void tst_Kvcan::tasksRunInEachMode_data()
@@ -307,6 +368,16 @@ void tst_Kvcan::commandLine_data()
         "on nosuchplugin:can0: .*nosuchplugin");
     row("bus without interface", {"send", "--bus", "socketcan", "001#"}, 2, "bad --bus");
     row("bus with wire", {"send", "--bus", "virtualcan:can0", "--wire", "1", "001#"}, 2, "--wire");
+    QDir(dir.path()).mkpath("folder.asc");
+    row("record into a missing folder", {"record", "/nonexistent/x.asc", "--seconds", "1"}, 1,
+        "/nonexistent/x.asc: No such file or directory");
+    row("record into a folder", {"record", dir.filePath("folder.asc"), "--seconds", "1"}, 1,
+        "not a regular file");
+    row("record in a read-only format", {"record", dir.filePath("x.bin")}, 1, "no writable format");
+    row("record with both rotations",
+        {"record", dir.filePath("x.asc"), "--max-size", "1M", "--max-time", "1m"}, 2, "choose one");
+    row("record with a bad size", {"record", dir.filePath("x.asc"), "--max-size", "lots"}, 2,
+        "--max-size");
 }
 
 void tst_Kvcan::commandLine()
@@ -330,7 +401,7 @@ void tst_Kvcan::everyCommandHasHelp_data()
 {
     QTest::addColumn<QString>("command");
     for (const char *c :
-         {"demo", "monitor", "top", "send", "replay", "flash", "tasks", "convert", "dbc"})
+         {"demo", "monitor", "top", "record", "send", "replay", "flash", "tasks", "convert", "dbc"})
         QTest::newRow(c) << QString::fromLatin1(c);
 }
 

@@ -812,7 +812,7 @@ void tst_KavriView::transferRefusesBadFiles()
     QFETCH(QString, file);
     QFETCH(QString, message);
     QFETCH(int, bar);
-    DeviceSession session;
+    KvDeviceSession session;
     TransferPanel panel(&session);
     QProgressBar *progress = replay ? panel.replayBar() : panel.downloadBar();
     progress->setValue(37);
@@ -826,10 +826,11 @@ void tst_KavriView::stoppedReplaySaysWhere()
 {
     QTemporaryDir dir;
     const QString recording = writeLongRecording(dir, 500);
-    DeviceSession session;
-    DeviceConfig config;
-    QVERIFY(session.open(config));
+    KvDeviceSession session;
+    session.addChannel(0, 500000);
+    session.addChannel(1, 500000);
     QVERIFY2(session.start(), qPrintable(session.errorString()));
+    QVERIFY(session.wire(0, 1));
     TransferPanel panel(&session);
     QSignalSpy finished(&panel, &TransferPanel::replayFinished);
     QVERIFY(panel.startReplay(recording));
@@ -839,7 +840,7 @@ void tst_KavriView::stoppedReplaySaysWhere()
     const int at = panel.replayBar()->value();
     QVERIFY2(at > 0 && at < 100, qPrintable(QString::number(at)));
     QCOMPARE(panel.statusText(), QStringLiteral("Stopped at %1 %").arg(at));
-    session.close();
+    session.stop();
 }
 
 // At 1024 x 700 every control of every page shows whole, and a long message moves nothing.

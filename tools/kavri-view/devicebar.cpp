@@ -100,6 +100,8 @@ bool DeviceBar::start()
     // The simulated bus: wired channels hear each other, at the pace of the real bit rate. With
     // the maker's library the channels run unwired, and the bar says why.
     return session->wire(int(used.channel), used.wire) && session->setSimulatedBusTiming(true);
+}
+
 void DeviceBar::setConfig(const DeviceConfig &c)
 {
     if (type->findData(c.type) >= 0)

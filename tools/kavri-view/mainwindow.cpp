@@ -9,6 +9,7 @@
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "nameeditor.h"
+#include "recordpanel.h"
 #include "sendpanel.h"
 #include "taskpanel.h"
 #include "tracemodel.h"
@@ -47,10 +48,10 @@ MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent), device(new KvDeviceSession(this)), bar(new DeviceBar(device)),
       tracePanel(new TracePanel), watchPanel(new WatchPanel), sender(new SendPanel),
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
-      transfers(new TransferPanel(device)), status(new TrafficStatus(statusBar())),
-      idPage(new IdStatisticsPanel(idStats)), loadPlot(new BusLoadPlot), rowsLabel(new QLabel),
-      pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
-      lower(new QSplitter(Qt::Horizontal))
+      transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
+      status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
+      loadPlot(new BusLoadPlot), rowsLabel(new QLabel), pages(new QTabWidget),
+      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)), lower(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -63,6 +64,10 @@ MainWindow::MainWindow(QWidget *parent)
     pages->addTab(filter, tr("Filter"));
     pages->addTab(namesPage, tr("Names"));
     pages->addTab(transfers, tr("Replay && firmware"));
+    pages->addTab(recording, tr("Record"));
+    statusBar()->addPermanentWidget(recording->statusLabel());
+    connect(recording, &RecordPanel::failed, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
 
     views->addTab(watchPanel, tr("Watch"));
     views->addTab(idPage, tr("Per ID"));

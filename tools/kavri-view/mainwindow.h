@@ -18,6 +18,7 @@ class QLabel;
 class QSplitter;
 class QTabWidget;
 class NameEditor;
+class RecordPanel;
 class SendPanel;
 class TaskPanel;
 class TracePanel;
@@ -57,6 +58,7 @@ public:
     FilterEditor *filterEditor() const { return filter; }
     NameEditor *nameEditor() const { return namesPage; }
     TransferPanel *transferPanel() const { return transfers; }
+    RecordPanel *recordPanel() const { return recording; }
     TrafficStatus *traffic() const { return status; }
     IdStatisticsPanel *idStatisticsPanel() const { return idPage; }
     const KvIdStatistics &idStatistics() const { return idStats; }
@@ -85,6 +87,7 @@ private:
     FilterEditor *filter;
     NameEditor *namesPage;
     TransferPanel *transfers;
+    RecordPanel *recording;
     TrafficStatus *status;
     QTimer timer;
     KvIdStatistics idStats;

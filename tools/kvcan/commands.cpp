@@ -12,7 +12,9 @@
 #include "kvpipe.h"
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
+#include "record.h"
 #include "session.h"
+#include "stopsignals.h"
 #include "taskthread.h"
 
 #include <QtCore/QFile>
@@ -103,6 +105,8 @@ int runMonitor(const QStringList &args)
                             "Trace lines printed per refresh, then a count of the rest; 0: every "
                             "frame.",
                             "n", "0"));
+    parser.addOption(option(
+        "record", "Also record the channel into this file (format from its ending).", "file"));
     DeviceOptions device;
     if (const int rc = parseCommandLine(
             parser, args, "Live trace of one channel. Ctrl-C or SIGTERM ends it with its summary.",
@@ -131,6 +135,7 @@ int runMonitor(const QStringList &args)
     if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
         KvGlobalSet::instance().onWatch();
     qint64 shown = 0, dropped = 0;
+    int exitCode = 0;
     {
         KvDeviceSession session;
         TraceStream trace(session, device.channel);
@@ -138,19 +143,37 @@ int runMonitor(const QStringList &args)
         trace.setOutput(output);
         if (!startSession(session, device))
             return 1;
+        // --record: a recording beside the trace, ended by the time, Ctrl-C or SIGTERM.
+        std::unique_ptr<Recording> recording;
+        if (parser.isSet("record")) {
+            stopsignals::install();
+            recording.reset(new Recording(session, parser.value("record")));
+            recording->setChannels({int(device.channel)});
+            if (!recording->start())
+                return 1;
+        }
         if (!toSend.isEmpty())
             KvPipe::instance(device.wire).push(toSend);
         const auto tick = [&] {
+            if (recording)
+                recording->hideStatus();
             shown += maxLines > 0 ? trace.drain(int(maxLines)) : trace.pump();
+            if (recording)
+                recording->showStatus();
         };
-        runUntil(msecs > 0 ? msecs : -1, nullptr, tick, maxLines > 0 ? 500 : 20);
+        runUntil(
+            msecs > 0 ? msecs : -1, [&] { return recording && recording->failed(); }, tick,
+            maxLines > 0 ? 500 : 20);
         session.stop();
+        if (recording)
+            recording->hideStatus();
         if (maxLines > 0)
             tick();
         else
             trace.finish(interrupted() ? 200 : 1000);
-        shown += maxLines > 0 ? 0 : 0;
         dropped = trace.dropped();
+        if (recording)
+            exitCode = recording->finish();
     }
     if (pipeClosed())
         return 0;
@@ -163,7 +186,7 @@ int runMonitor(const QStringList &args)
     report().flush();
     if (parser.isSet("watch"))
         printWatchList(device.channel, filter);
-    return 0;
+    return exitCode;
 }
 
 int runSend(const QStringList &args)

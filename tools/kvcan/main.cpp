@@ -1,6 +1,7 @@
 // kvcan: the command-line host of the engine library. It drives the adapter, the worker threads
 // and the buffers through the public API only, as an analyser application does.
 #include "commands.h"
+#include "record.h"
 #include "session.h"
 #include "stopsignals.h"
 
@@ -24,6 +25,7 @@ constexpr Command Commands[] = {
     {"monitor", runMonitor, "Live trace of a channel, with ID filters and a watch view."},
     {"top", runTop, "Live table of a channel's identifiers: count, rate, cycle, data."},
     {"send", runSend, "Send frames given as ID#DATA through the transmit pipe."},
+    {"record", runRecord, "Record channels into a file until the time is up or Ctrl-C."},
     {"replay", runReplay, "Replay a recording (binary, CSV, ASC, candump log or BLF)."},
     {"flash", runFlash, "Download a firmware image over CAN."},
     {"convert", runConvert, "Convert a recording into another format (csv, asc, candump, blf)."},
