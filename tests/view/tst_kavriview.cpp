@@ -825,12 +825,13 @@ void tst_KavriView::transferRefusesBadFiles()
 void tst_KavriView::stoppedReplaySaysWhere()
 {
     QTemporaryDir dir;
-    const QString recording = writeLongRecording(dir, 500);
+    const QString recording = writeLongRecording(dir, 5000);
     KvDeviceSession session;
     session.addChannel(0, 500000);
     session.addChannel(1, 500000);
     QVERIFY2(session.start(), qPrintable(session.errorString()));
-    QVERIFY(session.wire(0, 1));
+    // At the bus's own pace the replay takes about a second, time enough to stop it on its way.
+    QVERIFY(session.wire(0, 1) && session.setSimulatedBusTiming(true));
     TransferPanel panel(&session);
     QSignalSpy finished(&panel, &TransferPanel::replayFinished);
     QVERIFY(panel.startReplay(recording));

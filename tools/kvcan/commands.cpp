@@ -93,6 +93,8 @@ void printWatchList(uint channel, const cansyntax::IdFilter &filter)
 
 int runMonitor(const QStringList &args)
 {
+    if (wantsSignals(args))
+        return runMonitorSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
     addOutputOptions(parser);
@@ -191,6 +193,8 @@ int runMonitor(const QStringList &args)
 
 int runSend(const QStringList &args)
 {
+    if (wantsSignals(args))
+        return runSendSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addPositionalArgument("frames",

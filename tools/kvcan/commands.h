@@ -19,6 +19,13 @@ int runTasks(const QStringList &args);
 int runConvert(const QStringList &args);
 int runDbc(const QStringList &args);
 int runTop(const QStringList &args);
+int runDecode(const QStringList &args);
+int runCharging(const QStringList &args);
+// Hooks of monitor and send for signals: monitor with --dbc FILE or --gbt, send with --dbc FILE
+// (signalcommands.cpp).
+bool wantsSignals(const QStringList &args);
+int runMonitorSignals(const QStringList &args);
+int runSendSignals(const QStringList &args);
 
 // Helpers the subcommands share.
 void printWatchList(uint channel, const cansyntax::IdFilter &filter = {});

@@ -31,6 +31,8 @@ constexpr Command Commands[] = {
     {"convert", runConvert, "Convert a recording into another format (csv, asc, candump, blf)."},
     {"tasks", runTasks, "Run a task-list document sequentially, cyclically or in parallel."},
     {"dbc", runDbc, "List the messages and signals of a DBC file."},
+    {"decode", runDecode, "Decode a recording by a DBC file (--dbc) or as GB/T 27930 (--gbt)."},
+    {"charging", runCharging, "Show a simulated (or recorded) DC charging session live."},
 };
 
 void usage(FILE *to)
