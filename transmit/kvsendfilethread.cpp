@@ -166,6 +166,17 @@ void KvSendFileThread::setMaxGap(qint64 msecs)
     maxGapMs = msecs;
 }
 
+void KvSendFileThread::setChannelFilter(int recordingChannel)
+{
+    channelFilter = recordingChannel;
+}
+
+void KvSendFileThread::setSpeed(double factor)
+{
+    if (factor > 0)
+        speed = factor;
+}
+
 void KvSendFileThread::skipLine()
 {
     emit skippedSignal(++skipped);
@@ -306,8 +317,12 @@ void KvSendFileThread::runFormat()
             skipLine();
             continue;
         }
-        if (read.error)
-            continue; // nothing to put on the bus
+        if (channelFilter >= 0 && read.channel != channelFilter)
+            continue;
+        if (read.error) {
+            ++errors; // nothing to put on the bus
+            continue;
+        }
         if (identifiers) {
             frame.ID = read.id;
             frame.ExternFlag = read.extended ? 1 : 0;
@@ -316,11 +331,12 @@ void KvSendFileThread::runFormat()
         frame.DataLen = read.dlc;
         std::memcpy(frame.Data, read.data, sizeof read.data);
         if (paced)
-            pacer.wait(read.timeNs / 1000);
+            pacer.wait(qint64(double(read.timeNs) / 1000.0 / speed));
         else if (task.interval > 0)
             pause(task.interval);
         if (!sendAndReport(frame, reader->position(), size))
             break;
+        ++perChannel[qMin<int>(read.channel, 4)];
     }
     for (; unsupported < reader->unsupported(); ++unsupported)
         skipLine();

@@ -84,9 +84,23 @@ public:
     void setFormat(const QString &name);
     // The longest pause between two frames, in ms; 0 or less replays without pauses.
     void setMaxGap(qint64 msecs);
+    // With a format: only the frames of this recording channel (KvFrame::channel, the engine's
+    // numbering); -1, the default, replays every channel onto this thread's channel.
+    void setChannelFilter(int recordingChannel);
+    // With a format: the recorded gaps divided by `factor` (2: twice as fast), above 0; 1 by
+    // default. The maximum gap applies to the divided gaps.
+    void setSpeed(double factor);
 
     qint64 sentFrames() const { return sent; }
     qint64 skippedLines() const { return skipped; }
+    // With a format: error frames of the replayed channels passed over (the adapter cannot send
+    // them), and frames sent by the channel they were recorded on (0 to 3; 4 counts the others).
+    qint64 errorFrames() const { return errors; }
+    qint64 sentFromChannel(int recordingChannel) const
+    {
+        return recordingChannel >= 0 && recordingChannel <= 4 ? perChannel[recordingChannel].load()
+                                                              : 0;
+    }
     EndReason endReason() const { return reason; }
     QString errorString() const { return error; }
 
@@ -119,6 +133,10 @@ private:
     QString fileName;
     QString format;
     qint64 maxGapMs = 10000;
+    int channelFilter = -1;
+    double speed = 1.0;
+    std::atomic<qint64> errors{0};
+    std::atomic<qint64> perChannel[5] = {};
     taskObj task;
     std::atomic<qint64> sent{0};
     std::atomic<qint64> skipped{0};

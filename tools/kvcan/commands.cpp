@@ -19,69 +19,76 @@
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QMap>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QTextStream>
 #include <QtWidgets/QTableWidget>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 namespace {
 
-// Parses a subcommand's arguments and its device options. Returns -1 to go on, or the exit code
-// when the command is done already (help shown, or a usage error reported).
-int parseArgs(QCommandLineParser &parser, const QStringList &args, const QString &description,
-              DeviceOptions &device)
+// The frames of a positional list or a repeatable option; exit code 2 (already reported) on a
+// bad one.
+bool framesOf(const QStringList &texts, CanData &frames)
 {
-    parser.setApplicationDescription(description);
-    parser.addHelpOption();
-    if (!parser.parse(args))
-        return fail(parser.errorText(), 2);
-    if (parser.isSet(QStringLiteral("help"))) {
-        out() << parser.helpText();
-        out().flush();
-        return 0;
+    for (const QString &text : texts) {
+        CanObj frame;
+        QString error;
+        if (!parseFrame(text, frame, error)) {
+            fail(error, 2);
+            return false;
+        }
+        frames.push(frame);
     }
-    QString error;
-    if (!readDeviceOptions(parser, device, error))
-        return fail(error, 2);
-    return -1;
+    return true;
 }
 
-// "100-1FF" or "100" -> an inclusive identifier range.
-bool parseRange(const QString &text, KvIdFilter &filter)
+// A recording or image must be a regular file with something in it; said before any format is
+// looked at (a FIFO or device would block the open or never end).
+bool checkInputFile(const QString &path, const QString &what)
 {
-    const QStringList parts = text.split('-');
-    bool ok1 = false, ok2 = false;
-    filter.startId = parts.value(0).toUInt(&ok1, 16);
-    filter.endId = parts.size() > 1 ? parts.at(1).toUInt(&ok2, 16) : filter.startId;
-    if (parts.size() == 1)
-        ok2 = ok1;
-    filter.note = text;
-    return ok1 && ok2 && parts.size() <= 2;
+    const QFileInfo info(path);
+    if (!info.exists())
+        return fail(QStringLiteral("%1: no such file").arg(path)) == 0;
+    if (!info.isFile())
+        return fail(QStringLiteral("%1: not a regular file").arg(path)) == 0;
+    if (info.size() == 0)
+        return fail(QStringLiteral("%1: the %2 is empty").arg(path, what)) == 0;
+    return true;
 }
+
+// The exit status of work the user cut short.
+constexpr int CutShort = 130;
 
 } // namespace
 
-void printWatchList(uint channel)
+void printWatchList(uint channel, const cansyntax::IdFilter &filter)
 {
     KvBuffer &buffer = KvBuffer::instance(int(channel));
-    out() << QStringLiteral(
-                 "Watch list of channel %1 (%2 identifiers; * marks bytes that changed):\n")
-                 .arg(channel)
-                 .arg(buffer.countW());
+    QStringList lines;
     for (int i = 0; i < buffer.countW(); ++i) {
         const KvCanObjWatchStr w = buffer.getWatchFrame(i);
+        const quint32 id = w.text.id.trimmed().toUInt(nullptr, 16);
+        if (!filter.accepts(id, w.text.frameFormat.startsWith(QLatin1String("Ext"))))
+            continue;
         QStringList bytes = w.text.data.split(' ', Qt::SkipEmptyParts);
         for (int b = 0; b < bytes.size(); ++b)
             bytes[b] += w.changed.testBit(b) ? QLatin1Char('*') : QLatin1Char(' ');
-        const QString name =
-            KvNameMapping::getSingleton().find(w.text.id.trimmed().toUInt(nullptr, 16));
-        out() << "  " << w.text.id << name.leftJustified(14) << ' '
-              << w.text.frameType.leftJustified(6) << ' ' << w.text.frameFormat.leftJustified(8)
-              << ' ' << w.text.dataLen << "  " << bytes.join(' ') << '\n';
+        const QString name = KvNameMapping::getSingleton().find(id);
+        lines << QStringLiteral("  ") + w.text.id + name.leftJustified(14) + ' ' +
+                     w.text.frameType.leftJustified(6) + ' ' + w.text.frameFormat.leftJustified(8) +
+                     ' ' + w.text.dataLen + "  " + bytes.join(' ');
     }
-    out().flush();
+    report() << QStringLiteral(
+                    "Watch list of channel %1 (%2 identifiers; * marks bytes that changed):\n")
+                    .arg(channel)
+                    .arg(lines.size());
+    for (const QString &line : qAsConst(lines))
+        report() << line << '\n';
+    report().flush();
 }
 
 int runMonitor(const QStringList &args)
@@ -90,58 +97,52 @@ int runMonitor(const QStringList &args)
         return runMonitorSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
-    parser.addOption({"seconds", "How long to monitor.", "seconds", "10"});
-    parser.addOption({"watch", "Keep the watch list and print it at the end."});
-    parser.addOption(
-        {"not", "Drop frames in this ID range (hex, e.g. 100-1FF); repeatable.", "range"});
-    parser.addOption({"only", "Keep only frames in this ID range (hex); repeatable.", "range"});
-    parser.addOption(
-        {"send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"});
-    parser.addOption({"max-lines", "Trace lines printed per refresh.", "n", "20"});
-    parser.addOption(
-        {"record", "Also record the channel into this file (format from its ending).", "file"});
+    addOutputOptions(parser);
+    addFilterOptions(parser);
+    parser.addOption(option("seconds", "How long to monitor; 0: until Ctrl-C.", "seconds", "10"));
+    parser.addOption(option("watch", "Keep the watch list and print it at the end."));
+    parser.addOption(option(
+        "send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"));
+    parser.addOption(option("max-lines",
+                            "Trace lines printed per refresh, then a count of the rest; 0: every "
+                            "frame.",
+                            "n", "0"));
+    parser.addOption(option(
+        "record", "Also record the channel into this file (format from its ending).", "file"));
     DeviceOptions device;
-    if (const int rc = parseArgs(parser, args, "Live trace of one channel.", device); rc >= 0)
+    if (const int rc = parseCommandLine(
+            parser, args, "Live trace of one channel. Ctrl-C or SIGTERM ends it with its summary.",
+            &device);
+        rc >= 0)
         return rc;
+    OutputOptions output;
+    cansyntax::IdFilter filter;
+    qint64 msecs = 0, maxLines = 0;
+    if (!readOutputOptions(parser, output) || !readFilterOptions(parser, filter) ||
+        !secondsOption(parser, "seconds", msecs) ||
+        !countOption(parser, "max-lines", 0, 1000000, maxLines))
+        return 2;
     CanData toSend;
-    for (const QString &text : parser.values("send")) {
-        CanObj frame;
-        if (!parseFrame(text, frame))
-            return fail(
-                QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
-        toSend.push(frame);
-    }
+    if (!framesOf(parser.values("send"), toSend))
+        return 2;
     if (!toSend.isEmpty() && device.wire < 0)
         return fail(QStringLiteral("--send needs --wire: the frames go out on the wired channel"),
                     2);
-    KvIdFilterMannger &filter = KvIdFilterMannger::instance(int(device.channel));
-    filter.clearNotReceive();
-    filter.clearOnlyReceive();
-    filter.setFilterMode(0);
-    for (const QString &r : parser.values("not")) {
-        KvIdFilter f;
-        if (!parseRange(r, f))
-            return fail(QStringLiteral("bad range '%1'").arg(r), 2);
-        filter.addNotReceive(f);
-        filter.setFilterMode(1);
-    }
-    for (const QString &r : parser.values("only")) {
-        KvIdFilter f;
-        if (!parseRange(r, f))
-            return fail(QStringLiteral("bad range '%1'").arg(r), 2);
-        filter.addOnlyReceive(f);
-        filter.setFilterMode(2);
-    }
-    const int seconds = parser.value("seconds").toInt();
-    const int maxLines = parser.value("max-lines").toInt();
+    // The engine's own ID filter stays open; the candump filters apply in the tool.
+    KvIdFilterMannger &engineFilter = KvIdFilterMannger::instance(int(device.channel));
+    engineFilter.clearNotReceive();
+    engineFilter.clearOnlyReceive();
+    engineFilter.setFilterMode(0);
 
     if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
         KvGlobalSet::instance().onWatch();
-    int received = 0;
+    qint64 shown = 0, dropped = 0;
     int exitCode = 0;
     {
         KvDeviceSession session;
         TraceStream trace(session, device.channel);
+        trace.setFilter(filter);
+        trace.setOutput(output);
         if (!startSession(session, device))
             return 1;
         // --record: a recording beside the trace, ended by the time, Ctrl-C or SIGTERM.
@@ -155,31 +156,38 @@ int runMonitor(const QStringList &args)
         }
         if (!toSend.isEmpty())
             KvPipe::instance(device.wire).push(toSend);
+        const auto tick = [&] {
+            if (recording)
+                recording->hideStatus();
+            shown += maxLines > 0 ? trace.drain(int(maxLines)) : trace.pump();
+            if (recording)
+                recording->showStatus();
+        };
         runUntil(
-            seconds * 1000,
-            [&] { return recording && (stopsignals::requested() || recording->failed()); },
-            [&] {
-                if (recording)
-                    recording->hideStatus();
-                received += trace.drain(maxLines);
-                if (recording)
-                    recording->showStatus();
-            },
-            500);
+            msecs > 0 ? msecs : -1, [&] { return recording && recording->failed(); }, tick,
+            maxLines > 0 ? 500 : 20);
         session.stop();
         if (recording)
             recording->hideStatus();
-        received += trace.drain(maxLines);
+        if (maxLines > 0)
+            tick();
+        else
+            trace.finish(interrupted() ? 200 : 1000);
+        dropped = trace.dropped();
         if (recording)
             exitCode = recording->finish();
     }
-    out() << QStringLiteral("channel %1: %2 frames shown, %3 received\n")
-                 .arg(device.channel)
-                 .arg(received)
-                 .arg(KvGlobalSet::instance().channelSets[device.channel].receiveCount);
-    out().flush();
+    if (pipeClosed())
+        return 0;
+    report() << QStringLiteral(
+                    "channel %1: %2 frames shown, %3 received, %4 dropped by the trace\n")
+                    .arg(device.channel)
+                    .arg(shown)
+                    .arg(KvGlobalSet::instance().channelSets[device.channel].receiveCount)
+                    .arg(dropped);
+    report().flush();
     if (parser.isSet("watch"))
-        printWatchList(device.channel);
+        printWatchList(device.channel, filter);
     return exitCode;
 }
 
@@ -189,34 +197,34 @@ int runSend(const QStringList &args)
         return runSendSignals(args);
     QCommandLineParser parser;
     addDeviceOptions(parser);
-    parser.addPositionalArgument("frames", "Frames as ID#DATA: 123#1122, 18FEF100#01, 7DF#R.",
+    parser.addPositionalArgument("frames",
+                                 "Frames as cansend takes them: 123#1122 (3 hex digits: "
+                                 "standard), 18FEF100#01.02 (8 digits: extended), 7DF#R or 7DF#R3 "
+                                 "(remote, with its length).",
                                  "ID#DATA...");
-    parser.addOption({"repeat", "Send the frames this many times.", "n", "1"});
+    parser.addOption(option("repeat", "Send the frames this many times.", "n", "1"));
     DeviceOptions device;
-    if (const int rc = parseArgs(parser, args, "Send frames through the transmit pipe.", device);
+    if (const int rc =
+            parseCommandLine(parser, args, "Send frames through the transmit pipe.", &device);
         rc >= 0)
         return rc;
     if (parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("no frames given: expected ID#DATA such as 123#1122"), 2);
-    const int repeat = qMax(1, parser.value("repeat").toInt());
-    CanData frames;
-    for (int r = 0; r < repeat; ++r) {
-        for (const QString &text : parser.positionalArguments()) {
-            CanObj frame;
-            if (!parseFrame(text, frame))
-                return fail(
-                    QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text),
-                    2);
-            frames.push(frame);
+    qint64 repeat = 1;
+    if (!countOption(parser, "repeat", 1, 1000000, repeat))
+        return 2;
+    CanData once;
+    if (!framesOf(parser.positionalArguments(), once))
+        return 2;
+    CanData tagged;
+    for (qint64 r = 0; r < repeat; ++r) {
+        for (int i = 0; i < once.size(); ++i) {
+            CanObj frame = once.at(i);
+            // The last frame carries TailFlag, so the transmit thread tells us when all are out.
+            frame.TailFlag = r == repeat - 1 && i == once.size() - 1;
+            tagged.push(frame);
         }
     }
-    // The last frame carries TailFlag, so the transmit thread tells us when all are out.
-    CanObj last = frames.at(frames.size() - 1);
-    last.TailFlag = 1;
-    CanData tagged;
-    for (int i = 0; i < frames.size() - 1; ++i)
-        tagged.push(frames.at(i));
-    tagged.push(last);
 
     const int total = tagged.size();
     int exitCode = 0;
@@ -238,10 +246,12 @@ int runSend(const QStringList &args)
         runUntil(30000, [&] { return done || refused; });
         if (refused) {
             exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        } else if (interrupted()) {
+            exitCode = CutShort;
         } else if (!done) {
             exitCode = fail(QStringLiteral("timed out sending on channel %1").arg(device.channel));
         } else {
-            out()
+            report()
                 << QStringLiteral("sent %1 frames on channel %2\n").arg(total).arg(device.channel);
         }
         if (trace) {
@@ -251,10 +261,10 @@ int runSend(const QStringList &args)
             });
             session.stop();
             const int shown = trace->drain(50);
-            out() << QStringLiteral("received %1 frames on channel %2\n").arg(shown).arg(wire);
+            report() << QStringLiteral("received %1 frames on channel %2\n").arg(shown).arg(wire);
         }
     }
-    out().flush();
+    report().flush();
     return exitCode;
 }
 
@@ -262,102 +272,231 @@ int runReplay(const QStringList &args)
 {
     QCommandLineParser parser;
     addDeviceOptions(parser);
+    addOutputOptions(parser);
     parser.addPositionalArgument("file", "Recording to replay.");
-    parser.addOption({"format",
-                      KvFormatRegistry::names() + " (default: from the content; asclog is ASC "
-                                                  "from other tools).",
-                      "format"});
-    parser.addOption({"interval", "Pause between frames of a binary file, in ms.", "ms", "0"});
-    parser.addOption({"id", "Identifier (hex) for the frames of a binary file.", "id", "100"});
+    parser.addOption(option("format",
+                            KvFormatRegistry::names() +
+                                ", or from the content when not given (asclog is ASC from other "
+                                "tools). Every format with time stamps is replayed with its "
+                                "recorded timing; only an explicit --format asc replays the "
+                                "application's ASC recording as fast as the adapter takes it.",
+                            "format"));
     parser.addOption(
-        {"max-gap", "Longest pause between two frames, in ms (0: none).", "ms", "10000"});
+        option("speed", "Play the recorded gaps this many times faster.", "factor", "1"));
+    parser.addOption(option("loop", "Replay the file this many times.", "n", "1"));
+    parser.addOption(option("ignore-timestamps", "Send the frames back to back."));
+    parser.addOption(
+        option("max-gap", "Longest pause between two frames, in seconds.", "seconds", "10"));
+    parser.addOption(option("map",
+                            "Replay recording channels onto engine channels, e.g. 1=0,2=1 (both "
+                            "sides engine numbers: ASC and BLF channel 1 and candump can0 are "
+                            "channel 0); other channels are left out. Without it, every channel "
+                            "goes to --channel.",
+                            "from=to,..."));
+    parser.addOption(
+        option("interval", "Pause between frames of a binary file, in ms.", "ms", "0"));
+    parser.addOption(
+        option("id", "Identifier (hex) for the frames of a binary file.", "id", "100"));
     DeviceOptions device;
-    if (const int rc =
-            parseArgs(parser, args, "Replay a recorded frame file onto a channel.", device);
+    if (const int rc = parseCommandLine(
+            parser, args,
+            "Replay a recorded frame file. With --wire, the frames that reach the wired channel "
+            "are printed (--log, --json).",
+            &device);
         rc >= 0)
         return rc;
+    OutputOptions output;
+    if (!readOutputOptions(parser, output))
+        return 2;
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one file to replay"), 2);
+    qint64 maxGap = 0, loops = 1, interval = 0;
+    if (!secondsOption(parser, "max-gap", maxGap) ||
+        !countOption(parser, "loop", 1, 1000000, loops) ||
+        !countOption(parser, "interval", 0, 3600000, interval))
+        return 2;
+    bool speedOk = false;
+    const double speed = parser.value("speed").toDouble(&speedOk);
+    if (!speedOk || !(speed >= 0.001 && speed <= 1000))
+        return fail(QStringLiteral("bad --speed '%1': a factor from 0.001 to 1000")
+                        .arg(parser.value("speed")),
+                    2);
+    QVector<QPair<int, int>> map;
+    if (parser.isSet("map")) {
+        QString error;
+        if (!cansyntax::parseChannelMap(parser.value("map"), map, error))
+            return fail(QStringLiteral("bad --map: %1").arg(error), 2);
+    }
+    bool idOk = false;
+    const uint id = parser.value("id").toUInt(&idOk, 16);
+    if (!idOk || id > 0x1FFFFFFF)
+        return fail(QStringLiteral("bad --id '%1'").arg(parser.value("id")), 2);
     const QString file = parser.positionalArguments().at(0);
-    // The registry checks the content (and refuses what is no recording) before anything is
-    // sent. The application's own forms keep their replay; the others are paced by their stamps.
+    if (!checkInputFile(file, QStringLiteral("recording")))
+        return 1;
     QString error;
     const KvFormat *detected = KvFormatRegistry::detect(file, parser.value("format"), &error);
     if (!detected)
         return fail(error, error.startsWith(QLatin1String("unknown format")) ? 2 : 1);
     const QString format = detected->name;
-    const int fileType = detected->replayFileType;
-    bool gapOk = false;
-    const qint64 maxGap = parser.value("max-gap").toLongLong(&gapOk);
-    if (!gapOk)
-        return fail(QStringLiteral("bad --max-gap '%1'").arg(parser.value("max-gap")), 2);
+    const bool unpacedAsc = parser.value("format").compare("asc", Qt::CaseInsensitive) == 0;
+    if (!map.isEmpty() && unpacedAsc)
+        return fail(QStringLiteral("--map needs the channels of a format reader; not with "
+                                   "--format asc"),
+                    2);
 
     taskObj task;
-    task.interval = parser.value("interval").toInt();
+    task.interval = int(interval);
     CanObj templateFrame;
-    templateFrame.ID = parser.value("id").toUInt(nullptr, 16);
-    templateFrame.ExternFlag = templateFrame.ID > 0x7FF;
+    templateFrame.ID = id;
+    templateFrame.ExternFlag = id > 0x7FF;
     CanData burst;
     burst.push(templateFrame);
     task.dataList << burst;
 
-    KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
-    const int before = stats.sendCount;
+    // One replay thread per target channel, each reading the file for its recording channel.
+    struct Target
+    {
+        int from; // recording channel, -1: all
+        int to;
+    };
+    QVector<Target> targets;
+    if (map.isEmpty())
+        targets.append({-1, int(device.channel)});
+    for (const auto &m : qAsConst(map))
+        targets.append({m.first, m.second});
+    QVector<int> extra;
+    for (const Target &t : qAsConst(targets))
+        extra << t.to;
+
     int exitCode = 0;
+    qint64 sent = 0, skipped = 0, errorFrames = 0;
+    qint64 perChannel[5] = {};
+    QMap<int, qint64> perTarget;
+    bool begunAll = true, refused = false, broken = false, cut = false;
+    QString why;
     {
         KvDeviceSession session;
-        if (!startSession(session, device))
+        std::unique_ptr<TraceStream> trace(
+            device.wire >= 0 ? new TraceStream(session, uint(device.wire)) : nullptr);
+        if (trace)
+            trace->setOutput(output);
+        if (!startSession(session, device, extra))
             return 1;
-        KvSendFileThread replay(device.channel);
-        session.addSender(&replay);
-        if (fileType >= 0)
-            replay.setFileType(fileType);
-        else
-            replay.setFormat(format);
-        replay.setMaxGap(maxGap);
-        replay.setFileName(file);
-        replay.setParameter(task);
         ProgressBar bar(QStringLiteral("replay"));
-        std::atomic<bool> begun{false}, refused{false};
-        QObject::connect(&replay, &KvSendFileThread::progressValueChanged, &replay,
-                         [&](int p) { bar.set(p); });
-        // The last frame may end before the file does (an end line, a trailer): a replay that
-        // ran to its end is complete.
-        QObject::connect(&replay, &KvSendFileThread::tailSignal, &replay, [&] {
-            if (!refused)
-                bar.set(100);
-        });
-        QObject::connect(
-            &replay, &KvSendFileThread::begainSend, &replay, [&] { begun = true; },
-            Qt::DirectConnection);
-        QObject::connect(
-            &replay, &KvSendFileThread::errorSignal, &replay, [&] { refused = true; },
-            Qt::DirectConnection);
-        replay.start();
-        runUntil(-1, [&] { return replay.isFinished(); });
+        for (qint64 loop = 0; loop < loops && !interrupted() && !refused && !broken; ++loop) {
+            std::vector<std::unique_ptr<KvSendFileThread>> threads;
+            for (const Target &t : qAsConst(targets)) {
+                threads.emplace_back(new KvSendFileThread(ulong(t.to)));
+                KvSendFileThread &replay = *threads.back();
+                session.addSender(&replay);
+                if (unpacedAsc)
+                    replay.setFileType(detected->replayFileType);
+                else
+                    replay.setFormat(format);
+                replay.setMaxGap(parser.isSet("ignore-timestamps") ? 0 : maxGap);
+                replay.setSpeed(speed);
+                replay.setChannelFilter(t.from);
+                replay.setFileName(file);
+                replay.setParameter(task);
+                if (threads.size() == 1)
+                    QObject::connect(&replay, &KvSendFileThread::progressValueChanged, &replay,
+                                     [&](int p) { bar.set(p); });
+            }
+            for (auto &t : threads)
+                t->start();
+            runUntil(
+                -1,
+                [&] {
+                    for (auto &t : threads) {
+                        if (!t->isFinished())
+                            return false;
+                    }
+                    return true;
+                },
+                [&] {
+                    if (trace)
+                        trace->pump();
+                },
+                20);
+            for (std::size_t i = 0; i < threads.size(); ++i) {
+                KvSendFileThread &replay = *threads[i];
+                replay.stop();
+                replay.waitForFinish();
+                session.removeSender(&replay);
+                sent += replay.sentFrames();
+                skipped += replay.skippedLines();
+                errorFrames += replay.errorFrames();
+                perTarget[targets[int(i)].to] += replay.sentFrames();
+                for (int c = 0; c < 5; ++c)
+                    perChannel[c] += replay.sentFromChannel(c);
+                switch (replay.endReason()) {
+                case KvSendFileThread::Refused:
+                case KvSendFileThread::NotRun:
+                    begunAll = false;
+                    why = replay.errorString();
+                    break;
+                case KvSendFileThread::TransmitRefused:
+                    refused = true;
+                    break;
+                case KvSendFileThread::ReadError:
+                    broken = true;
+                    why = replay.errorString();
+                    break;
+                case KvSendFileThread::Stopped:
+                    cut = true;
+                    break;
+                case KvSendFileThread::EndOfData:
+                    break;
+                }
+            }
+            if (!begunAll)
+                break;
+        }
         QCoreApplication::processEvents();
         bar.finish();
-        const qint64 sentFrames = stats.sendCount - before;
-        if (!begun) {
-            exitCode = fail(replay.errorString().isEmpty()
-                                ? QStringLiteral("cannot read %1 as %2").arg(file, format)
-                                : replay.errorString());
-        } else if (refused) {
-            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
-        } else {
-            out() << QStringLiteral("replayed %1 frames from %2 on channel %3, skipped %4 lines\n")
-                         .arg(sentFrames)
-                         .arg(file)
-                         .arg(device.channel)
-                         .arg(replay.skippedLines());
-            if (replay.endReason() == KvSendFileThread::ReadError)
-                exitCode = fail(QStringLiteral("stopped at a truncated or broken file: %1")
-                                    .arg(replay.errorString()));
-            else if (sentFrames == 0)
-                exitCode = fail(QStringLiteral("no frame replayed from %1").arg(file));
+        if (trace) {
+            runUntil(1000, [&] {
+                trace->pump();
+                return KvGlobalSet::instance().channelSets[device.wire].receiveCount >= sent;
+            });
         }
+        session.stop();
+        if (trace)
+            trace->finish(500);
     }
-    out().flush();
+    if (pipeClosed())
+        return 0;
+    if (!begunAll)
+        return fail(why.isEmpty() ? QStringLiteral("cannot read %1 as %2").arg(file, format) : why);
+    if (refused)
+        return fail(QStringLiteral("transmit refused while replaying %1").arg(file));
+    QStringList channels;
+    for (auto it = perTarget.cbegin(); it != perTarget.cend(); ++it)
+        channels << QStringLiteral("%1 on channel %2").arg(it.value()).arg(it.key());
+    QStringList recorded;
+    for (int c = 0; c < 5; ++c) {
+        if (perChannel[c] > 0)
+            recorded << QStringLiteral("%1 from %2")
+                            .arg(perChannel[c])
+                            .arg(c < 4 ? QStringLiteral("channel %1").arg(c)
+                                       : QStringLiteral("others"));
+    }
+    report() << QStringLiteral("replayed %1 frames from %2 (%3; recorded: %4), skipped %5 lines, "
+                               "%6 error frames\n")
+                    .arg(sent)
+                    .arg(file)
+                    .arg(channels.join(QStringLiteral(", ")))
+                    .arg(recorded.isEmpty() ? QStringLiteral("none") : recorded.join(", "))
+                    .arg(skipped)
+                    .arg(errorFrames);
+    report().flush();
+    if (cut || interrupted())
+        return CutShort;
+    if (broken)
+        exitCode = fail(QStringLiteral("stopped at a truncated or broken file: %1").arg(why));
+    else if (sent == 0)
+        exitCode = fail(QStringLiteral("no frames to replay in %1").arg(file));
     return exitCode;
 }
 
@@ -367,12 +506,18 @@ int runFlash(const QStringList &args)
     addDeviceOptions(parser);
     parser.addPositionalArgument("image", "Firmware image file.");
     DeviceOptions device;
-    if (const int rc = parseArgs(parser, args, "Download a firmware image over CAN.", device);
+    if (const int rc = parseCommandLine(
+            parser, args,
+            "Download a firmware image over CAN. With --wire, the wired channel checks the image "
+            "it received against the digest frames.",
+            &device);
         rc >= 0)
         return rc;
     if (parser.positionalArguments().size() != 1)
         return fail(QStringLiteral("expected one image file"), 2);
     const QString image = parser.positionalArguments().at(0);
+    if (!checkInputFile(image, QStringLiteral("image")))
+        return 1;
     QFile probe(image);
     if (!probe.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("cannot open %1: %2").arg(image, probe.errorString()));
@@ -388,7 +533,7 @@ int runFlash(const QStringList &args)
         if (!startSession(session, device))
             return 1;
         CanWriteThread *writer = session.writer(int(device.channel));
-        std::atomic<bool> finished{false}, refused{false};
+        std::atomic<bool> finished{false}, refused{false}, failed{false};
         QObject::connect(
             writer, &CanWriteThread::tailSignal, writer, [&] { finished = true; },
             Qt::DirectConnection);
@@ -398,6 +543,9 @@ int runFlash(const QStringList &args)
         KvSendFirmwareThread flash(device.channel);
         session.addSender(&flash);
         flash.setFileName(image);
+        QObject::connect(
+            &flash, &KvSendFirmwareThread::errorSignal, &flash, [&] { failed = true; },
+            Qt::DirectConnection);
         ProgressBar bar(QStringLiteral("flash"));
         QObject::connect(&flash, &KvSendFirmwareThread::progressValueChanged, &flash,
                          [&](int p) { bar.set(p); });
@@ -409,32 +557,41 @@ int runFlash(const QStringList &args)
                 });
         };
         runUntil(
-            -1, [&] { return (finished || refused) && flash.isFinished(); }, collect);
+            -1, [&] { return (finished || refused || failed) && flash.isFinished(); }, collect, 20);
+        const bool cut = interrupted() && !finished;
+        flash.stop();
+        flash.waitForFinish();
         QCoreApplication::processEvents();
         bar.finish();
-        if (refused) {
-            exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
+        if (refused || failed) {
+            exitCode =
+                fail(refused ? QStringLiteral("transmit refused on channel %1").arg(device.channel)
+                             : QStringLiteral("the download of %1 failed").arg(image));
+        } else if (cut) {
+            report() << QStringLiteral("flash of %1 stopped\n").arg(image);
+            exitCode = CutShort;
         } else {
-            out() << QStringLiteral("flashed %1 bytes on channel %2\n")
-                         .arg(bytes)
-                         .arg(device.channel);
+            report() << QStringLiteral("flashed %1 bytes on channel %2\n")
+                            .arg(bytes)
+                            .arg(device.channel);
             if (trace) {
                 runUntil(2000, [&] {
                     collect();
                     return check.complete();
                 });
-                out() << QStringLiteral("channel %1 received %2 bytes in %3 frames; SHA-1 %4: %5\n")
-                             .arg(device.wire)
-                             .arg(check.image().size())
-                             .arg(check.imageFrames())
-                             .arg(QString::fromLatin1(check.digest().toHex()))
-                             .arg(check.digestMatches() ? "verified" : "MISMATCH");
+                report() << QStringLiteral(
+                                "channel %1 received %2 bytes in %3 frames; SHA-1 %4: %5\n")
+                                .arg(device.wire)
+                                .arg(check.imageBytes())
+                                .arg(check.imageFrames())
+                                .arg(QString::fromLatin1(check.digest().toHex()))
+                                .arg(check.digestMatches() ? "verified" : "MISMATCH");
                 if (!check.digestMatches())
                     exitCode = 1;
             }
         }
     }
-    out().flush();
+    report().flush();
     return exitCode;
 }
 
@@ -471,11 +628,16 @@ int runTasks(const QStringList &args)
     QCommandLineParser parser;
     addDeviceOptions(parser);
     parser.addPositionalArgument("file", "Task-list document (.xml).");
-    parser.addOption({"mode", "sequential, cyclic or parallel.", "mode", "sequential"});
-    parser.addOption({"seconds", "How long cyclic and parallel tasks run.", "seconds", "5"});
+    parser.addOption(option("mode",
+                            "sequential, cyclic or parallel. A task list's interval separates the "
+                            "tasks from each other, not the bursts of one task.",
+                            "mode", "sequential"));
+    parser.addOption(option("seconds", "How long cyclic and parallel tasks run.", "seconds", "5"));
     DeviceOptions device;
-    if (const int rc =
-            parseArgs(parser, args, "Run the send tasks of a task-list document.", device);
+    if (const int rc = parseCommandLine(parser, args,
+                                        "Run the send tasks of a task-list document. Ctrl-C "
+                                        "stops them (exit status 130).",
+                                        &device);
         rc >= 0)
         return rc;
     if (parser.positionalArguments().size() != 1)
@@ -484,20 +646,30 @@ int runTasks(const QStringList &args)
     const int mode = modes.indexOf(parser.value("mode").toLower());
     if (mode < 0)
         return fail(QStringLiteral("unknown mode '%1'").arg(parser.value("mode")), 2);
+    qint64 msecs = 0;
+    if (!secondsOption(parser, "seconds", msecs))
+        return 2;
+    const QString file = parser.positionalArguments().at(0);
+    if (!checkInputFile(file, QStringLiteral("task list")))
+        return 1;
     QTableWidget table;
     QString error;
-    if (!loadTasks(parser.positionalArguments().at(0), table, error))
+    if (!loadTasks(file, table, error))
         return fail(error);
-    out() << QStringLiteral("%1 tasks:\n").arg(table.rowCount());
+    if (table.rowCount() == 0)
+        return fail(QStringLiteral("%1 holds no tasks").arg(file));
+    report() << QStringLiteral("%1 tasks:\n").arg(table.rowCount());
     for (int row = 0; row < table.rowCount(); ++row)
-        out() << "  " << table.item(row, 0)->text().leftJustified(16) << table.item(row, 1)->text()
-              << table.item(row, 2)->text().leftJustified(7) << table.item(row, 3)->text() << '\n';
-    out().flush();
+        report() << "  " << table.item(row, 0)->text().leftJustified(16)
+                 << table.item(row, 1)->text() << table.item(row, 2)->text().leftJustified(7)
+                 << table.item(row, 3)->text() << '\n';
+    report().flush();
 
     KvChannelSet &stats = KvGlobalSet::instance().channelSets[device.channel];
     const int before = stats.sendCount;
     stats.taskMode = mode;
     int exitCode = 0;
+    bool cut = false;
     {
         KvDeviceSession session;
         if (!startSession(session, device))
@@ -506,30 +678,37 @@ int runTasks(const QStringList &args)
         session.addSender(&runner);
         QObject::connect(&session, &KvDeviceSession::aboutToStop, &runner,
                          [&runner] { runner.stopSingleTask(); });
-        std::atomic<bool> refused{false};
+        std::atomic<bool> refused{false}, stopping{false};
+        // A transmit refused because the tasks are being stopped is the stop, not a failure.
         QObject::connect(
-            &runner, &taskThread::errorSignal, &runner, [&] { refused = true; },
+            &runner, &taskThread::errorSignal, &runner,
+            [&] {
+                if (!stopping)
+                    refused = true;
+            },
             Qt::DirectConnection);
         taskQueue q = tasksOf(table);
         runner.setTaskQueue(q);
         runner.setPage(1);
         runner.start();
-        const int seconds = parser.value("seconds").toInt();
         if (mode == 0)
             runUntil(-1, [&] { return runner.isFinished(); });
         else
-            runUntil(seconds * 1000, [&] { return bool(refused); });
+            runUntil(msecs, [&] { return bool(refused); });
+        cut = interrupted() && !(mode == 0 && runner.isFinished());
+        stopping = true;
         runner.stop();
         runner.waitForFinish();
         runner.stopSingleTask();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         if (refused)
             exitCode = fail(QStringLiteral("transmit refused on channel %1").arg(device.channel));
-        out() << QStringLiteral("%1 frames sent on channel %2 in %3 mode\n")
-                     .arg(stats.sendCount - before)
-                     .arg(device.channel)
-                     .arg(modes.at(mode));
+        report() << QStringLiteral("%1 frames sent on channel %2 in %3 mode%4\n")
+                        .arg(stats.sendCount - before)
+                        .arg(device.channel)
+                        .arg(modes.at(mode))
+                        .arg(cut ? QStringLiteral(", stopped") : QString());
     }
-    out().flush();
-    return exitCode;
+    report().flush();
+    return exitCode ? exitCode : cut ? CutShort : 0;
 }

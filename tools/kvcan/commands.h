@@ -1,6 +1,7 @@
 #ifndef COMMANDS_H
 #define COMMANDS_H
 
+#include "cansyntax.h"
 #include "taskobj.h"
 
 #include <QtCore/QStringList>
@@ -17,6 +18,7 @@ int runFlash(const QStringList &args);
 int runTasks(const QStringList &args);
 int runConvert(const QStringList &args);
 int runDbc(const QStringList &args);
+int runTop(const QStringList &args);
 int runDecode(const QStringList &args);
 int runCharging(const QStringList &args);
 // Hooks of monitor and send for signals: monitor with --dbc FILE or --gbt, send with --dbc FILE
@@ -26,7 +28,7 @@ int runMonitorSignals(const QStringList &args);
 int runSendSignals(const QStringList &args);
 
 // Helpers the subcommands share.
-void printWatchList(uint channel);
+void printWatchList(uint channel, const cansyntax::IdFilter &filter = {});
 // Loads a task-list document into a four-column table, as the application's task table holds it.
 bool loadTasks(const QString &file, QTableWidget &table, QString &error);
 taskQueue tasksOf(const QTableWidget &table);

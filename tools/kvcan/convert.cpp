@@ -1,5 +1,6 @@
 // kvcan convert: any readable recording into any writable format, through the format registry.
 #include "commands.h"
+#include "session.h"
 
 #include "kvformatregistry.h"
 
@@ -15,11 +16,11 @@
 
 namespace {
 
-std::atomic<bool> interrupted{false};
+std::atomic<bool> stopRequested{false};
 
 void onSignal(int)
 {
-    interrupted = true;
+    stopRequested = true;
 }
 
 int failed(const QString &message)
@@ -90,7 +91,7 @@ int runConvert(const QStringList &args)
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        fputs(qPrintable(parser.helpText()), stdout);
+        fputs(qPrintable(commandHelp(parser, QStringLiteral("convert"))), stdout);
         return 0;
     }
     const QStringList files = parser.positionalArguments();
@@ -130,7 +131,7 @@ int runConvert(const QStringList &args)
     KvFrameReader::Result r = KvFrameReader::Frame;
     KvFrame frame;
     bool writeFailed = false;
-    while (!interrupted) {
+    while (!stopRequested) {
         r = reader->read(frame);
         if (r == KvFrameReader::End || r == KvFrameReader::Error)
             break;
@@ -162,7 +163,7 @@ int runConvert(const QStringList &args)
             QStringLiteral(", %1 frames %2 cannot hold").arg(count(writer->dropped()), to->name);
     printf("%s\n", qPrintable(summary));
     fflush(stdout);
-    if (interrupted)
+    if (stopRequested)
         return failed(QStringLiteral("interrupted; %1 holds what was converted").arg(out));
     if (r == KvFrameReader::Error)
         return failed(reader->errorString());

@@ -1,5 +1,6 @@
 // kvcan dbc FILE: the messages and signals of a DBC database, as the decoder sees them.
 #include "commands.h"
+#include "session.h"
 
 #include "kvdbcdatabase.h"
 #include "kvdbcformat.h"
@@ -82,7 +83,7 @@ int runDbc(const QStringList &args)
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        out << parser.helpText();
+        out << commandHelp(parser, QStringLiteral("dbc"));
         return 0;
     }
     if (parser.positionalArguments().size() != 1) {

@@ -141,7 +141,7 @@ int runDecode(const QStringList &args)
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
     if (parser.isSet("help")) {
-        out() << parser.helpText();
+        out() << commandHelp(parser, args.value(0));
         out().flush();
         return 0;
     }

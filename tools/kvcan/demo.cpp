@@ -57,21 +57,23 @@ void heading(const QString &text)
 int runDemo(const QStringList &args)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        "Runs the engine on a simulated two-channel adapter: a cyclic task list on channel 0, an "
-        "ASC replay on channel 1 and a firmware download through channel 0's pipe, with the "
-        "traffic, the watch list and the statistics as an analyser shows them.");
-    parser.addHelpOption();
-    parser.addOption({"seconds", "How long the traffic runs.", "seconds", "10"});
-    parser.addOption({"max-lines", "Trace lines printed per channel and refresh.", "n", "6"});
-    if (!parser.parse(args))
-        return fail(parser.errorText(), 2);
-    if (parser.isSet("help")) {
-        out() << parser.helpText();
-        return 0;
-    }
-    const int seconds = qMax(1, parser.value("seconds").toInt());
-    const int maxLines = parser.value("max-lines").toInt();
+    addDeviceOptions(parser);
+    parser.addOption(option("seconds", "How long the traffic runs.", "seconds", "10"));
+    parser.addOption(option("max-lines", "Trace lines printed per channel and refresh.", "n", "6"));
+    DeviceOptions options;
+    if (const int rc = parseCommandLine(
+            parser, args,
+            "Runs the engine on a simulated two-channel adapter: a cyclic task list on channel 0, "
+            "an ASC replay on channel 1 and a firmware download through channel 0's pipe, with "
+            "the traffic, the watch list and the statistics as an analyser shows them.",
+            &options);
+        rc >= 0)
+        return rc;
+    qint64 msecs = 0, maxLinesValue = 0;
+    if (!secondsOption(parser, "seconds", msecs) ||
+        !countOption(parser, "max-lines", 0, 1000000, maxLinesValue))
+        return 2;
+    const int maxLines = int(maxLinesValue);
 
     const QString tasksFile = examplePath("tasks.xml");
     const QString ascFile = examplePath("recording.asc");
@@ -82,6 +84,8 @@ int runDemo(const QStringList &args)
 
     heading("Device: simulated adapter type 4, two channels at 500 kbit/s, wired together");
     DeviceOptions device; // type 4, index 0, channel 0, 500 kbit/s
+    device.type = options.type;
+    device.index = options.index;
     device.wire = 1;
     const QVector<uint> channels{0, 1};
     KvDeviceSession session;
@@ -183,7 +187,7 @@ int runDemo(const QStringList &args)
                 true);
         };
         runUntil(
-            seconds * 1000, [&] { return bool(refused); }, refresh, 500);
+            qMax<qint64>(1000, msecs), [&] { return bool(refused); }, refresh, 500);
 
         heading("Stopping");
         tasks.stop();
@@ -251,13 +255,14 @@ int runDemo(const QStringList &args)
     heading("Firmware check");
     QFile image(imageFile);
     image.open(QIODevice::ReadOnly);
-    const QByteArray original = image.readAll();
-    const bool imageMatches = firmware.image() == original;
+    QCryptographicHash originalHash(QCryptographicHash::Sha1);
+    originalHash.addData(&image);
+    const bool imageMatches = firmware.imageDigest() == originalHash.result();
     out() << QStringLiteral(
                  "reassembled %1 bytes from %2 frames 0x111 on channel 1 (image file: %3 bytes)\n")
-                 .arg(firmware.image().size())
+                 .arg(firmware.imageBytes())
                  .arg(firmware.imageFrames())
-                 .arg(original.size());
+                 .arg(image.size());
     out() << QStringLiteral("digest frames 0x113: %1\n")
                  .arg(QString::fromLatin1(firmware.digest().toHex()));
     out() << QStringLiteral("SHA-1 of the reassembled image %1 the digest frames: %2\n")

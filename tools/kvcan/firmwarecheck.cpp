@@ -1,27 +1,27 @@
 #include "firmwarecheck.h"
 
-#include <QtCore/QCryptographicHash>
-
 void FirmwareCheck::add(const QString &idText, const QString &direction, const QString &dataText)
 {
     if (direction != QLatin1String("Rx"))
         return;
     // "01 A2 FF" -> 01 A2 FF
-    const QByteArray bytes = QByteArray::fromHex(dataText.toLatin1());
+    const QByteArray data = QByteArray::fromHex(dataText.toLatin1());
     switch (idText.trimmed().toUInt(nullptr, 16)) {
     case 0x110:
         started = true;
         finished = false;
         frames = 0;
-        data.clear();
+        bytes = 0;
+        hash.reset();
         sha.clear();
         break;
     case 0x111:
-        data += bytes;
+        hash.addData(data);
+        bytes += data.size();
         ++frames;
         break;
     case 0x113:
-        sha += bytes;
+        sha += data;
         break;
     case 0x114:
         finished = true;
@@ -33,6 +33,5 @@ void FirmwareCheck::add(const QString &idText, const QString &direction, const Q
 
 bool FirmwareCheck::digestMatches() const
 {
-    return complete() && sha.size() == 20 &&
-           QCryptographicHash::hash(data, QCryptographicHash::Sha1) == sha;
+    return complete() && sha.size() == 20 && hash.result() == sha;
 }

@@ -152,7 +152,7 @@ int runRecord(const QStringList &args)
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
     if (parser.isSet(QStringLiteral("help"))) {
-        out() << parser.helpText();
+        out() << commandHelp(parser, QStringLiteral("record"));
         out().flush();
         return 0;
     }

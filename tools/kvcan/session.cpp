@@ -3,43 +3,185 @@
 #include "canobj.h"
 #include "canobjstr.h"
 #include "kvbuffer.h"
+#include "kvcanobj.h"
 #include "kvdevicesession.h"
 #include "kvnamemapping.h"
+#include "stopsignals.h"
 
 #include <QtCore/QCoreApplication>
+#include <QtCore/QDateTime>
 #include <QtCore/QElapsedTimer>
 #include <QtCore/QEventLoop>
+#include <QtCore/QIODevice>
 #include <QtCore/QRegularExpression>
 #include <QtCore/QSet>
 #include <QtCore/QTextStream>
 #include <QtCore/QThread>
-#include <QtCore/QTimer>
+#include <QtSerialBus/QCanBus>
+#include <QtSerialBus/QCanBusDevice>
 
+#include <memory>
+
+#include <cerrno>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
+
+namespace {
+
+bool closed = false;
+bool machineOutput = false;
+bool verboseOn = false;
+
+// Writes all of `data` to a file descriptor, blocking; a reader that went away (EPIPE) closes
+// standard output for good, silently.
+void writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0 && !(fd == STDOUT_FILENO && closed)) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EPIPE && fd == STDOUT_FILENO)
+                closed = true;
+            return;
+        }
+        data += n;
+        size -= n;
+    }
+}
+
+// Standard output or error under a QTextStream, without a FILE buffer of its own, so that
+// everything written to stdout keeps its order.
+class FdDevice : public QIODevice
+{
+public:
+    explicit FdDevice(int fd) : fd(fd) { open(QIODevice::WriteOnly | QIODevice::Unbuffered); }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        writeAll(fd, data, size);
+        return size;
+    }
+
+private:
+    int fd;
+};
+
+QTextStream &errStream()
+{
+    static FdDevice device(STDERR_FILENO);
+    static QTextStream stream(&device);
+    return stream;
+}
+
+QString dataColumn(const VCI_CAN_OBJ &frame)
+{
+    // A remote frame carries no data; its requested length shows as that many 00 bytes.
+    const int n = qMin<int>(frame.DataLen, 8);
+    QStringList bytes;
+    for (int i = 0; i < n; ++i)
+        bytes << QStringLiteral("%1")
+                     .arg(frame.RemoteFlag ? 0 : frame.Data[i], 2, 16, QLatin1Char('0'))
+                     .toUpper();
+    return bytes.join(QLatin1Char(' '));
+}
+
+} // namespace
 
 QTextStream &out()
 {
-    static QTextStream stream(stdout);
+    static FdDevice device(STDOUT_FILENO);
+    static QTextStream stream(&device);
     return stream;
+}
+
+QTextStream &report()
+{
+    return machineOutput ? errStream() : out();
+}
+
+void setMachineOutput(bool on)
+{
+    machineOutput = on;
+}
+
+bool pipeClosed()
+{
+    return closed;
+}
+
+bool writeWithoutBlocking(QByteArray &pending)
+{
+    out().flush();
+    while (!pending.isEmpty() && !closed) {
+        pollfd p{STDOUT_FILENO, POLLOUT, 0};
+        if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLOUT | POLLERR | POLLHUP)))
+            return false;
+        // A pipe that polls writable takes a page at once without blocking.
+        const ssize_t n =
+            ::write(STDOUT_FILENO, pending.constData(), size_t(qMin<qint64>(pending.size(), 4096)));
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            if (errno == EPIPE)
+                closed = true;
+            pending.clear();
+            return !closed;
+        }
+        pending.remove(0, int(n));
+    }
+    if (closed)
+        pending.clear();
+    return pending.isEmpty();
+}
+
+bool interrupted()
+{
+    return closed || stopsignals::requested();
+}
+
+void setVerbose(bool on)
+{
+    verboseOn = on;
+}
+
+bool verbose()
+{
+    return verboseOn;
+}
+
+QCommandLineOption option(const QString &name, const QString &text, const QString &valueName,
+                          const QString &defaultValue)
+{
+    QCommandLineOption o(name, text, valueName, defaultValue);
+    if (!defaultValue.isEmpty())
+        o.setDescription(QStringLiteral("%1 (default: %2)").arg(text, defaultValue));
+    return o;
 }
 
 void addDeviceOptions(QCommandLineParser &parser)
 {
     parser.addOption(
-        {"device-type", "Adapter device type (4: two channels, 14: four).", "type", "4"});
+        option("device-type", "Adapter device type (4: two channels, 14: four).", "type", "4"));
     parser.addOption(
-        {"device-index", "Index of the device among those of its type.", "index", "0"});
-    parser.addOption({"channel", "CAN channel, 0 to 3.", "channel", "0"});
-    parser.addOption({"bitrate", "Bit rate: 5k, 10k, 20k, 50k, 100k, 125k, 250k, 500k, 800k or 1M.",
-                      "rate", "500k"});
-    parser.addOption({"wire",
-                      "Also start this channel and wire it to --channel on the simulated bus.",
-                      "channel"});
-    parser.addOption({"bus",
-                      "Bridge --channel to a Qt CAN bus interface instead of simulating it, e.g. "
-                      "socketcan:can0 or virtualcan:can0.",
-                      "plugin:interface"});
+        option("device-index", "Index of the device among those of its type.", "index", "0"));
+    parser.addOption(option("channel", "CAN channel, 0 to 3.", "channel", "0"));
+    parser.addOption(option("bitrate",
+                            "Bit rate: 5k, 10k, 20k, 50k, 100k, 125k, 250k, 500k, 800k or 1M.",
+                            "rate", "500k"));
+    parser.addOption(option("wire",
+                            "Also start this channel and wire it to --channel on the simulated "
+                            "bus, which then takes as long as a real bus at the bit rate.",
+                            "channel"));
+    parser.addOption(option("fast", "With --wire: let the simulated bus run as fast as it can."));
+    parser.addOption(option("bus",
+                            "Bridge --channel to a Qt CAN bus interface instead of simulating it, "
+                            "e.g. socketcan:can0 or virtualcan:can0.",
+                            "plugin:interface"));
+    parser.addOption(option("verbose", "Show Qt's own log lines."));
 }
 
 bool parseBitRate(const QString &text, uint &bitRate)
@@ -56,7 +198,7 @@ bool parseBitRate(const QString &text, uint &bitRate)
     bool ok = false;
     const uint value = t.toUInt(&ok);
     quint8 t0, t1;
-    if (!ok || !KvDeviceSession::timingForBitRate(value * factor, t0, t1))
+    if (!ok || value > 1000000 || !KvDeviceSession::timingForBitRate(value * factor, t0, t1))
         return false;
     bitRate = value * factor;
     return true;
@@ -64,27 +206,33 @@ bool parseBitRate(const QString &text, uint &bitRate)
 
 bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options, QString &error)
 {
-    bool ok1, ok2, ok3;
-    options.type = parser.value("device-type").toUInt(&ok1);
-    options.index = parser.value("device-index").toUInt(&ok2);
-    options.channel = parser.value("channel").toUInt(&ok3);
-    if (!ok1 || !ok2 || !ok3 || options.channel > 3) {
-        error = QStringLiteral("bad device type, index or channel");
+    const auto number = [&](const char *name, qint64 max, uint &value) {
+        qint64 v = 0;
+        if (!cansyntax::parseCount(parser.value(name), 0, max, v, error)) {
+            error = QStringLiteral("bad --%1: %2").arg(QLatin1String(name), error);
+            return false;
+        }
+        value = uint(v);
+        return true;
+    };
+    uint wire = 0;
+    if (!number("device-type", 255, options.type) || !number("device-index", 255, options.index) ||
+        !number("channel", 3, options.channel) ||
+        (parser.isSet("wire") && !number("wire", 3, wire)))
         return false;
-    }
     if (!parseBitRate(parser.value("bitrate"), options.bitRate)) {
         error = QStringLiteral("unsupported bit rate '%1'").arg(parser.value("bitrate"));
         return false;
     }
     if (parser.isSet("wire")) {
-        bool ok = false;
-        const uint wire = parser.value("wire").toUInt(&ok);
-        if (!ok || wire > 3 || wire == options.channel) {
-            error = QStringLiteral("bad --wire channel '%1'").arg(parser.value("wire"));
+        if (wire == options.channel) {
+            error = QStringLiteral("bad --wire %1: it is the --channel itself").arg(wire);
             return false;
         }
         options.wire = int(wire);
     }
+    options.fast = parser.isSet("fast");
+    setVerbose(parser.isSet("verbose"));
     if (parser.isSet("bus")) {
         const QString bus = parser.value("bus").trimmed();
         const int colon = bus.indexOf(':');
@@ -109,83 +257,298 @@ bool readDeviceOptions(const QCommandLineParser &parser, DeviceOptions &options,
     return true;
 }
 
-bool parseFrame(const QString &text, CanObj &frame)
+QString commandHelp(const QCommandLineParser &parser, const QString &command)
 {
-    static const QRegularExpression form(
-        QStringLiteral("^([0-9A-Fa-f]{1,8})#(R|r|(?:[0-9A-Fa-f]{2}){0,8})$"));
-    const QRegularExpressionMatch m = form.match(text.trimmed());
-    if (!m.hasMatch())
-        return false;
-    const QString idText = m.captured(1);
-    const quint32 id = idText.toUInt(nullptr, 16);
-    const bool extended = idText.size() > 3;
-    if (id > (extended ? 0x1FFFFFFFu : 0x7FFu))
-        return false;
-    frame = CanObj();
-    frame.ID = id;
-    frame.ExternFlag = extended;
-    const QString body = m.captured(2);
-    if (body.compare(QLatin1String("R"), Qt::CaseInsensitive) == 0) {
-        frame.RemoteFlag = 1;
-        return true;
+    QString help = parser.helpText();
+    // Qt names the program by its path; the user typed "kvcan CMD".
+    help.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                 QStringLiteral("Usage: kvcan ") + command);
+    return help;
+}
+
+int parseCommandLine(QCommandLineParser &parser, const QStringList &args,
+                     const QString &description, DeviceOptions *device)
+{
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    // "-12#00" is meant as a frame (and refused as one), not as the options -1 and -2: such
+    // words go behind "--", where the parser takes everything as positional.
+    QStringList words;
+    QStringList frames;
+    bool positionalOnly = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args.at(i);
+        if (a == QLatin1String("--"))
+            positionalOnly = true;
+        if (i > 0 && !positionalOnly && a.startsWith('-') && !a.startsWith("--") && a.contains('#'))
+            frames << a;
+        else
+            words << a;
     }
-    const QByteArray bytes = QByteArray::fromHex(body.toLatin1());
-    frame.DataLen = quint8(bytes.size());
-    memcpy(frame.Data, bytes.constData(), size_t(bytes.size()));
+    if (!frames.isEmpty())
+        words << (positionalOnly ? QStringList() : QStringList{QStringLiteral("--")}) + frames;
+    if (!parser.parse(words))
+        return fail(parser.errorText(), 2);
+    if (parser.isSet(QStringLiteral("help"))) {
+        out() << commandHelp(parser, args.value(0));
+        out().flush();
+        return 0;
+    }
+    QString error;
+    if (device && !readDeviceOptions(parser, *device, error))
+        return fail(error, 2);
+    return -1;
+}
+
+bool secondsOption(const QCommandLineParser &parser, const QString &name, qint64 &msecs,
+                   double maxSeconds)
+{
+    QString error;
+    if (cansyntax::parseSeconds(parser.value(name), maxSeconds, msecs, error))
+        return true;
+    fail(QStringLiteral("bad --%1: %2").arg(name, error), 2);
+    return false;
+}
+
+bool countOption(const QCommandLineParser &parser, const QString &name, qint64 min, qint64 max,
+                 qint64 &value)
+{
+    QString error;
+    if (cansyntax::parseCount(parser.value(name), min, max, value, error))
+        return true;
+    fail(QStringLiteral("bad --%1: %2").arg(name, error), 2);
+    return false;
+}
+
+bool parseFrame(const QString &text, CanObj &frame, QString &error)
+{
+    cansyntax::Frame f;
+    if (!cansyntax::parseFrame(text.trimmed(), f, error)) {
+        error = QStringLiteral("bad frame '%1': %2").arg(text, error);
+        return false;
+    }
+    frame = CanObj();
+    frame.ID = f.id;
+    frame.ExternFlag = f.extended;
+    frame.RemoteFlag = f.remote;
+    frame.DataLen = f.dlc;
+    memcpy(frame.Data, f.data, sizeof f.data);
     return true;
+}
+
+cansyntax::Frame frameOf(const KvCanObj &record)
+{
+    cansyntax::Frame f;
+    f.id = record.frame.ID;
+    f.extended = record.frame.ExternFlag;
+    f.remote = record.frame.RemoteFlag;
+    f.dlc = qMin<quint8>(record.frame.DataLen, 8);
+    if (!f.remote)
+        memcpy(f.data, record.frame.Data, f.dlc);
+    return f;
 }
 
 int fail(const QString &message, int code)
 {
     out().flush();
-    fprintf(stderr, "kvcan: %s\n", qPrintable(message));
+    errStream() << "kvcan: " << message << '\n';
+    errStream().flush();
     return code;
 }
 
-bool startSession(KvDeviceSession &session, const DeviceOptions &options)
+bool startSession(KvDeviceSession &session, const DeviceOptions &options, const QVector<int> &extra)
 {
     session.setDevice(options.type, options.index);
     session.clearChannels();
-    session.addChannel(int(options.channel), options.bitRate);
+    QVector<int> sending{int(options.channel)};
+    for (int ch : extra) {
+        if (!sending.contains(ch))
+            sending << ch;
+    }
+    if (sending.contains(options.wire))
+        return fail(QStringLiteral("channel %1 cannot be both sent on and --wire")
+                        .arg(options.wire)) == 0;
+    for (int ch : qAsConst(sending))
+        session.addChannel(ch, options.bitRate);
     if (options.wire >= 0)
         session.addChannel(options.wire, options.bitRate);
     QString error;
     if (!session.start())
         error = session.errorString();
-    else if (options.wire >= 0 && !session.wire(int(options.channel), options.wire))
-        error = QStringLiteral("cannot wire channel %1 to channel %2: %3")
-                    .arg(options.channel)
-                    .arg(options.wire)
-                    .arg(session.errorString());
+    for (int ch : qAsConst(sending)) {
+        if (error.isEmpty() && options.wire >= 0 && !session.wire(ch, options.wire))
+            error = QStringLiteral("cannot wire channel %1 to channel %2: %3")
+                        .arg(ch)
+                        .arg(options.wire)
+                        .arg(session.errorString());
+    }
+    if (error.isEmpty() && options.wire >= 0 && !options.fast &&
+        !session.setSimulatedBusTiming(true))
+        error = QStringLiteral("cannot time the simulated bus: %1").arg(session.errorString());
     if (error.isEmpty())
         return true;
-    if (!options.bus.isEmpty())
+    if (!options.bus.isEmpty()) {
+        // The adapter's error code says little; the plugin itself says why.
+        const QString plugin = options.bus.section(':', 0, 0);
+        const QString interface = options.bus.section(':', 1);
+        QString why;
+        std::unique_ptr<QCanBusDevice> probe(
+            QCanBus::instance()->createDevice(plugin, interface, &why));
+        if (probe && !probe->connectDevice())
+            why = probe->errorString();
         error += QStringLiteral(" on %1").arg(options.bus);
+        if (!why.isEmpty())
+            error += QStringLiteral(": %1").arg(why);
+    }
     fail(error);
     session.stop();
     return false;
 }
 
-TraceStream::TraceStream(KvDeviceSession &session, uint ch)
-    : channel(ch), frames(session, int(ch), 1 << 20)
+double FrameClock::seconds(const KvCanObj &r)
+{
+    // The time of day of the buffering, on today's date (or yesterday's, just past midnight).
+    const QDateTime now = QDateTime::currentDateTime();
+    QDateTime host(now.date(), QTime(r.hour, r.minute, r.second, r.msec));
+    if (host > now.addSecs(3600))
+        host = host.addDays(-1);
+    const double hostSeconds = double(host.toMSecsSinceEpoch()) / 1000.0;
+    if (r.send)
+        return hostSeconds;
+    const quint32 stamp = r.frame.TimeStamp;
+    const quint32 step = stamp - lastStamp;
+    // A stamp far behind the previous one: the adapter restarted; anchor afresh.
+    if (!anchored || step > 0x80000000u) {
+        anchored = true;
+        anchorSeconds = hostSeconds;
+        stampSeconds = 0.0;
+    } else {
+        stampSeconds += double(step) / 10000.0;
+    }
+    lastStamp = stamp;
+    return anchorSeconds + stampSeconds;
+}
+
+void addOutputOptions(QCommandLineParser &parser)
+{
+    parser.addOption(option("log", "Print candump log lines (canplayer and log2asc read them) on "
+                                   "standard output; the summary goes to standard error."));
+    parser.addOption(option("json",
+                            "Print one JSON object per frame (time, channel, dir, id, extended, "
+                            "remote, dlc, data) on standard output; the summary goes to standard "
+                            "error."));
+    parser.addOption(option(QStringLiteral("t"),
+                            "Time stamps as candump prints them: a absolute, d delta, z "
+                            "zero-based, A date and time; from the adapter's stamp.",
+                            "mode"));
+}
+
+bool readOutputOptions(const QCommandLineParser &parser, OutputOptions &options)
+{
+    if (parser.isSet("log") && parser.isSet("json")) {
+        fail(QStringLiteral("--log and --json cannot be used together"), 2);
+        return false;
+    }
+    options.mode = parser.isSet("log")    ? OutputOptions::Log
+                   : parser.isSet("json") ? OutputOptions::Json
+                                          : OutputOptions::Trace;
+    if (parser.isSet("t")) {
+        QString error;
+        if (!cansyntax::parseTimeMode(parser.value("t"), options.time, error)) {
+            fail(QStringLiteral("bad -t: %1").arg(error), 2);
+            return false;
+        }
+    }
+    setMachineOutput(options.mode != OutputOptions::Trace);
+    return true;
+}
+
+void addFilterOptions(QCommandLineParser &parser)
+{
+    parser.addOption(option("only",
+                            "Keep only frames matching this filter: a hex range 100-1FF, an "
+                            "identifier, id:mask or id~mask (inverted) as candump takes them; "
+                            "repeatable, a frame passes if it matches any.",
+                            "filter"));
+    parser.addOption(option("not",
+                            "Drop frames matching this filter (same forms); repeatable. Given "
+                            "with --only, a frame passes when it matches an --only filter and no "
+                            "--not filter.",
+                            "filter"));
+}
+
+bool readFilterOptions(const QCommandLineParser &parser, cansyntax::IdFilter &filter)
+{
+    for (const char *name : {"only", "not"}) {
+        for (const QString &text : parser.values(name)) {
+            cansyntax::IdCondition c;
+            QString error;
+            if (!cansyntax::parseCondition(text, c, error)) {
+                fail(QStringLiteral("bad --%1: %2").arg(QLatin1String(name), error), 2);
+                return false;
+            }
+            (qstrcmp(name, "only") == 0 ? filter.only : filter.exclude) << c;
+        }
+    }
+    return true;
+}
+
+TraceStream::TraceStream(KvDeviceSession &session, uint ch, int bound)
+    : channel(ch), frames(session, int(ch), bound)
 {
 }
 
-QString TraceStream::line(uint channel, const CanObjStr &r)
+QString TraceStream::line(const KvCanObj &record)
 {
-    const quint32 id = r.id.trimmed().toUInt(nullptr, 16);
-    const QString name = KvNameMapping::getSingleton().find(id);
+    const CanObjStr r = KvBuffer::analyseData(record);
+    const QString name = KvNameMapping::getSingleton().find(record.frame.ID);
     // Joined rather than formatted with arg(): a name may itself hold "%1".
-    return QStringList{QStringLiteral("ch%1").arg(channel),
-                       r.direction.leftJustified(2),
-                       r.systemTime,
-                       r.timeStamp.leftJustified(11),
-                       r.id + name.leftJustified(14),
-                       r.frameType.leftJustified(6),
-                       r.frameFormat.leftJustified(8),
-                       r.dataLen,
-                       r.data}
-        .join(QLatin1Char(' '));
+    QStringList columns{QStringLiteral("ch%1").arg(channel), r.direction.leftJustified(2)};
+    const double t = clock.seconds(record);
+    if (first < 0)
+        first = t;
+    switch (output.time) {
+    case cansyntax::TimeMode::None:
+        columns << r.systemTime << r.timeStamp.leftJustified(11);
+        break;
+    case cansyntax::TimeMode::Absolute:
+        columns << QStringLiteral("(%1)").arg(t, 0, 'f', 6);
+        break;
+    case cansyntax::TimeMode::Delta:
+        columns << QStringLiteral("(%1)").arg(previous < 0 ? 0.0 : t - previous, 0, 'f', 6);
+        break;
+    case cansyntax::TimeMode::Zero:
+        columns << QStringLiteral("(%1)").arg(t - first, 0, 'f', 6);
+        break;
+    case cansyntax::TimeMode::Date:
+        columns << QStringLiteral("(%1)").arg(
+            QDateTime::fromMSecsSinceEpoch(qint64(t * 1000.0))
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        break;
+    }
+    previous = t;
+    columns << r.id + name.leftJustified(14) << r.frameType.leftJustified(6)
+            << r.frameFormat.leftJustified(8) << r.dataLen << dataColumn(record.frame);
+    return columns.join(QLatin1Char(' '));
+}
+
+QByteArray TraceStream::format(const KvCanObj &record)
+{
+    if (output.mode == OutputOptions::Trace)
+        return line(record).toUtf8() + '\n';
+    const double t = clock.seconds(record);
+    if (first < 0)
+        first = t;
+    double shown = t;
+    if (output.time == cansyntax::TimeMode::Zero)
+        shown = t - first;
+    else if (output.time == cansyntax::TimeMode::Delta)
+        shown = previous < 0 ? 0.0 : t - previous;
+    previous = t;
+    const cansyntax::Frame f = frameOf(record);
+    if (output.mode == OutputOptions::Log)
+        return cansyntax::logLine(qint64(t * 1e6 + 0.5), int(channel), f).toUtf8() + '\n';
+    return cansyntax::jsonLine(shown, int(channel), record.send, f).toUtf8() + '\n';
 }
 
 int TraceStream::drain(
@@ -199,48 +562,89 @@ int TraceStream::drain(
     int printed = 0;
     QSet<QString> shown;
     for (const KvCanObj &record : qAsConst(records)) {
-        CanObjStr r = KvBuffer::analyseData(record);
-        r.index = QString::number(number++);
         ++taken;
-        if (seen)
+        if (seen) {
+            const CanObjStr r = KvBuffer::analyseData(record);
             seen(r.id, r.direction, r.data);
-        const QString key = r.id + r.direction;
+        }
+        if (!filter.accepts(record.frame.ID, record.frame.ExternFlag))
+            continue;
+        const QString key = QString::number(record.frame.ID) + (record.send ? 'T' : 'R');
         if (printed < maxLines && !(distinct && shown.contains(key))) {
             shown.insert(key);
-            out() << line(channel, r) << '\n';
+            out() << line(record) << '\n';
             ++printed;
         }
     }
-    if (taken > printed)
+    if (taken > printed && maxLines > 0)
         out() << QStringLiteral("ch%1 ... %2 more\n").arg(channel).arg(taken - printed);
     out().flush();
     return taken;
 }
 
-ProgressBar::ProgressBar(const QString &l) : label(l), tty(isatty(fileno(stdout))) {}
+qint64 TraceStream::pump()
+{
+    qint64 printed = 0;
+    QVector<KvCanObj> records;
+    while (writeWithoutBlocking(pending)) {
+        records.clear();
+        if (frames.take(records, 256) == 0)
+            break;
+        for (const KvCanObj &record : qAsConst(records)) {
+            if (!filter.accepts(record.frame.ID, record.frame.ExternFlag))
+                continue;
+            pending += format(record);
+            ++printed;
+        }
+    }
+    return printed;
+}
+
+void TraceStream::finish(int msecs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pipeClosed()) {
+        pump();
+        if ((pending.isEmpty() && frames.pending() == 0) || timer.elapsed() >= msecs)
+            break;
+        QThread::msleep(5);
+    }
+    QVector<KvCanObj> rest;
+    abandoned += frames.take(rest);
+    pending.clear();
+}
+
+qint64 TraceStream::dropped() const
+{
+    return qint64(frames.dropped()) + abandoned;
+}
+
+ProgressBar::ProgressBar(const QString &l) : label(l), tty(isatty(STDERR_FILENO)) {}
 
 void ProgressBar::set(int percent)
 {
-    percent = qBound(0, percent, 100);
-    // Off a terminal, one line per tenth keeps logs short.
-    const int step = tty ? percent : percent / 10 * 10;
+    if (!tty)
+        return;
+    const int step = qBound(0, percent, 100);
     if (step == shown)
         return;
     shown = step;
     const int filled = step / 5;
     const QString bar = QString(filled, '#') + QString(20 - filled, '.');
-    out() << (tty ? "\r" : "") << label << " [" << bar << "] " << step << '%' << (tty ? "" : "\n");
-    out().flush();
+    errStream() << '\r' << label << " [" << bar << "] " << step << '%';
+    errStream().flush();
 }
 
 void ProgressBar::finish()
 {
-    if (tty && shown >= 0)
-        out() << '\n';
-    out().flush();
+    if (tty && shown >= 0) {
+        errStream() << '\n';
+        errStream().flush();
+    }
 }
 
-bool runUntil(int msecs, const std::function<bool()> &done, const std::function<void()> &tick,
+bool runUntil(qint64 msecs, const std::function<bool()> &done, const std::function<void()> &tick,
               int tickMs)
 {
     QElapsedTimer timer;
@@ -248,10 +652,10 @@ bool runUntil(int msecs, const std::function<bool()> &done, const std::function<
     QElapsedTimer sinceTick;
     sinceTick.start();
     while (!(done && done())) {
-        if (msecs >= 0 && timer.elapsed() >= msecs)
+        if ((msecs >= 0 && timer.elapsed() >= msecs) || interrupted())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
+        QThread::msleep(5);
         if (tick && sinceTick.elapsed() >= tickMs) {
             tick();
             sinceTick.restart();

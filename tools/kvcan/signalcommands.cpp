@@ -30,7 +30,7 @@ int parse(QCommandLineParser &parser, const QStringList &args, const char *descr
     if (!parser.parse(args))
         return fail(parser.errorText(), 2);
     if (parser.isSet("help")) {
-        out() << parser.helpText();
+        out() << commandHelp(parser, args.value(0));
         out().flush();
         return 0;
     }
@@ -73,8 +73,9 @@ bool framesToSend(const QCommandLineParser &parser, const DeviceOptions &device,
 {
     for (const QString &text : parser.values("send")) {
         CanObj frame;
-        if (!parseFrame(text, frame)) {
-            fail(QStringLiteral("bad frame '%1': expected ID#DATA such as 123#1122").arg(text), 2);
+        QString error;
+        if (!parseFrame(text, frame, error)) {
+            fail(error, 2);
             return false;
         }
         frames.push(frame);
