@@ -1,9 +1,9 @@
 #include "busloadplot.h"
 #include "devicebar.h"
 #include "filtereditor.h"
-#include "kvdevicesession.h"
 #include "idstatisticsmodel.h"
 #include "idstatisticspanel.h"
+#include "kvdevicesession.h"
 #include "kvformatregistry.h"
 #include "kvframesubscription.h"
 #include "mainwindow.h"
@@ -638,9 +638,12 @@ void tst_KavriView::replayFollowsContent_data()
     // Each file is named to mislead: the content decides which reader replays it.
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("name");
-    QTest::newRow("ASC as other tools write it") << "asclog" << "pycan.txt";
-    QTest::newRow("candump log named .asc") << "candump" << "dump.asc";
-    QTest::newRow("BLF") << "blf" << "trace.bin";
+    QTest::newRow("ASC as other tools write it") << "asclog"
+                                                 << "pycan.txt";
+    QTest::newRow("candump log named .asc") << "candump"
+                                            << "dump.asc";
+    QTest::newRow("BLF") << "blf"
+                         << "trace.bin";
 }
 
 // Recordings of other tools replayed from the Replay page reach the wired channel frame for
