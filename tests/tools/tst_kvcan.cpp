@@ -626,7 +626,8 @@ void tst_Kvcan::mappedReplayKeepsEachChannelsGaps()
         QCOMPARE(got.size(), times.size());
         for (int i = 1; i < got.size(); ++i) {
             const double error = (got[i] - got[i - 1]) - (times[i] - times[i - 1]);
-            QVERIFY2(qAbs(error) < 0.002,
+            // 2 ms on an idle machine; a loaded two-core test machine adds its scheduling delay.
+            QVERIFY2(qAbs(error) < 0.005,
                      qPrintable(QStringLiteral("%1 gap %2 off by %3 s").arg(id).arg(i).arg(error)));
         }
     }
