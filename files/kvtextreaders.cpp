@@ -6,6 +6,7 @@
 #include <QtCore/QTime>
 
 #include <cstring>
+#include <limits>
 
 namespace kavri {
 
@@ -88,7 +89,12 @@ qint64 ascDate(const TextField *words, int count)
     if (count <= next || !parseDec(words[next], &year) || !time.isValid())
         return 0;
     const QDateTime when(QDate(int(year), month, int(day)), time.addSecs(hourShift * 3600));
-    return when.isValid() ? when.toMSecsSinceEpoch() * 1000000 : 0;
+    if (!when.isValid())
+        return 0;
+    // Years far outside the nanosecond range of 64 bits (about 1677 to 2262) have no start.
+    const qint64 ms = when.toMSecsSinceEpoch();
+    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 1000000;
+    return ms > -limit && ms < limit ? ms * 1000000 : 0;
 }
 
 // "(1436509052.249713)" -> 1436509052249713
