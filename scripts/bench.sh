@@ -21,7 +21,7 @@ case "${1:-}" in
 esac
 build=${KAVRI_BENCH_BUILD_DIR:-build-bench}
 
-packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libbenchmark-dev python3-can python3-canmatrix)
+packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libbenchmark-dev python3-can python3-canmatrix zlib1g-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
