@@ -2,14 +2,18 @@
 #include "vcilibrary_p.h"
 
 #include <dlfcn.h>
-#include <string>
 #include <unistd.h>
 
 namespace {
 
-// The adapter library is looked for beside the executable of the running process, never through
-// the current directory or the library search path: a stray copy elsewhere must not be picked up.
-std::string adapterPath()
+template <typename F> void resolve(void *handle, const char *name, F &slot)
+{
+    slot = reinterpret_cast<F>(dlsym(handle, name));
+}
+
+} // namespace
+
+std::string VciLibrary::besideExecutable()
 {
     char exe[4096];
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -22,13 +26,6 @@ std::string adapterPath()
     path.resize(slash + 1);
     return path + "libControlCAN.so";
 }
-
-template <typename F> void resolve(void *handle, const char *name, F &slot)
-{
-    slot = reinterpret_cast<F>(dlsym(handle, name));
-}
-
-} // namespace
 
 void *VciLibrary::load(const char *path)
 {
@@ -60,7 +57,7 @@ DevCan &DevCan::instance()
 
 DevCan::DevCan() : vci(new VciLibrary)
 {
-    const std::string path = adapterPath();
+    const std::string path = VciLibrary::besideExecutable();
     if (!path.empty())
         handle = vci->load(path.c_str());
 }

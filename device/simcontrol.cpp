@@ -1,30 +1,10 @@
 #include "simcontrol_p.h"
+#include "vcilibrary_p.h"
 
 #include <dlfcn.h>
-#include <string>
-#include <unistd.h>
 
 namespace kavri {
 namespace detail {
-
-namespace {
-
-// The file the device manager loads: the adapter library beside the running executable.
-std::string adapterPath()
-{
-    char exe[4096];
-    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-    if (n <= 0)
-        return std::string();
-    std::string path(exe, static_cast<size_t>(n));
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return std::string();
-    path.resize(slash + 1);
-    return path + "libControlCAN.so";
-}
-
-} // namespace
 
 SimControl::SimControl() = default;
 
@@ -38,7 +18,7 @@ void *SimControl::symbol(const char *name, QString &error)
 {
     if (!looked) {
         looked = true;
-        const std::string path = adapterPath();
+        const std::string path = VciLibrary::besideExecutable();
         // RTLD_NOLOAD: only a library that is loaded already; nothing new enters the process.
         if (!path.empty())
             handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);

@@ -4,6 +4,8 @@
 
 #include "vci.h"
 
+#include <string>
+
 // The adapter library's entry points, resolved by name at run time. One typedef and one
 // resolved pointer per entry point, in the order the library documents them; a name that does
 // not resolve stays null and the device manager then answers 0 without calling.
@@ -42,6 +44,11 @@ struct VciLibrary
     // Loads `path` (an absolute file name) and resolves every entry point it has. Returns the
     // handle, or null when the file cannot be loaded.
     void *load(const char *path);
+
+    // The adapter library beside the executable of the running process; empty when the
+    // executable's own path cannot be read. Never a search through the current directory or
+    // the library search path: a stray copy elsewhere must not be picked up.
+    static std::string besideExecutable();
 };
 
 #endif // VCILIBRARY_P_H
