@@ -22,14 +22,8 @@ esac
 build=${KAVRI_BENCH_BUILD_DIR:-build-bench}
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools libbenchmark-dev python3-can python3-canmatrix zlib1g-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. scripts/packages.sh
+ensure_packages "${packages[@]}"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKAVRI_BUILD_BENCHMARKS=ON \
     -DKAVRI_BUILD_TESTS=OFF -DKAVRI_BUILD_TOOLS=OFF -DKAVRI_WERROR=ON

@@ -16,14 +16,8 @@ packages+=(python3-can can-utils)
 packages+=(zlib1g-dev)
 # The peer the DBC decoder is checked against.
 packages+=(python3-canmatrix)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. scripts/packages.sh
+ensure_packages "${packages[@]}"
 
 cmake -S . -B "$build" -G Ninja -DKAVRI_WERROR=ON
 cmake --build "$build" -j "$(nproc)"

@@ -17,14 +17,8 @@ passes=("$@")
 [ ${#passes[@]} -gt 0 ] || passes=(asan tsan fuzz)
 
 packages=(g++ cmake ninja-build pkg-config qtbase5-dev qtbase5-dev-tools clang libclang-rt-14-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. scripts/packages.sh
+ensure_packages "${packages[@]}"
 
 jobs=$(nproc)
 common=(-G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DCMAKE_C_FLAGS_DEBUG="-g -O1")
