@@ -7,6 +7,8 @@
 
 #include <QtCore/QByteArray>
 
+#include <memory>
+
 // The binary logging format, as other tools write it:
 //   file header   "LOGG", header size (u32), ..., file size (u64) at 16, uncompressed size (u64)
 //                 at 24, object count (u32) at 32, start and stop time (8 x u16 each, local
@@ -43,6 +45,10 @@ const int MaxObjectBytes = 16 * 1024 * 1024;
 
 class BlfFrameReader : public KvFrameReader
 {
+public:
+    BlfFrameReader();
+    ~BlfFrameReader() override;
+
 protected:
     bool start() override;
     Result next(KvFrame &frame) override;
@@ -51,10 +57,14 @@ protected:
 private:
     enum class Step { Frame, Skipped, Again, NeedMore, Error };
     Step parseObject(KvFrame &frame);
+    Step skipPadding(const char *p, int avail);
+    Step badObjectSize(quint32 size);
     // Loads the next container's data behind what is left of the last one.
     Result loadContainer();
 
-    QByteArray inner; // objects of the containers read, from innerPos on unread
+    struct Inflater;
+    std::unique_ptr<Inflater> inflater; // made at the first compressed container
+    QByteArray inner;                   // objects of the containers read, from innerPos on unread
     int innerPos = 0;
     QByteArray packed;  // one container as it is in the file
     qint64 filePos = 0; // next top-level object

@@ -34,33 +34,54 @@ qint64 systemTimeNs(const char *p)
     return QDateTime(date, time).toMSecsSinceEpoch() * 1000000;
 }
 
-// Inflates `in` into exactly the room of `out`; false when the stream is broken or holds more.
-bool inflateInto(const QByteArray &in, char *out, int room, int *produced)
+} // namespace
+
+// One stream for the whole file, reset per container: an init per container would allocate
+// and free zlib's state (some 7 KiB) every 128 KiB of data. Inflating a container whole into
+// memory of the stated size needs no window either, so none is allocated.
+struct BlfFrameReader::Inflater
 {
     z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (inflateInit(&z) != Z_OK)
-        return false;
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in.constData()));
-    z.avail_in = uInt(in.size());
-    z.next_out = reinterpret_cast<Bytef *>(out);
-    z.avail_out = uInt(room);
-    int rc = inflate(&z, Z_FINISH);
-    *produced = int(z.total_out);
-    if (rc == Z_BUF_ERROR && z.avail_out == 0) {
-        // Full: more would follow only if the stream says so.
-        unsigned char probe;
-        z.next_out = &probe;
-        z.avail_out = 1;
-        rc = inflate(&z, Z_FINISH);
-        if (rc != Z_STREAM_END || z.total_out != uLong(room))
-            rc = Z_DATA_ERROR;
+    bool ready = false;
+    Inflater()
+    {
+        std::memset(&z, 0, sizeof z);
+        ready = inflateInit(&z) == Z_OK;
     }
-    inflateEnd(&z);
-    return rc == Z_STREAM_END;
-}
+    ~Inflater()
+    {
+        if (ready)
+            inflateEnd(&z);
+    }
 
-} // namespace
+    // Inflates `in` into exactly the room of `out`; false when the stream is broken or holds
+    // more.
+    bool into(const char *in, int size, char *out, int room, int *produced)
+    {
+        if (!ready || inflateReset(&z) != Z_OK)
+            return false;
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(in));
+        z.avail_in = uInt(size);
+        z.next_out = reinterpret_cast<Bytef *>(out);
+        z.avail_out = uInt(room);
+        int rc = inflate(&z, Z_FINISH);
+        *produced = int(z.total_out);
+        if (rc == Z_BUF_ERROR && z.avail_out == 0) {
+            // Full: more would follow only if the stream says so.
+            unsigned char probe;
+            z.next_out = &probe;
+            z.avail_out = 1;
+            rc = inflate(&z, Z_FINISH);
+            if (rc != Z_STREAM_END || z.total_out != uLong(room))
+                rc = Z_DATA_ERROR;
+        }
+        return rc == Z_STREAM_END;
+    }
+};
+
+BlfFrameReader::BlfFrameReader() = default;
+
+BlfFrameReader::~BlfFrameReader() = default;
 
 bool BlfFrameReader::start()
 {
@@ -184,8 +205,11 @@ KvFrameReader::Result BlfFrameReader::loadContainer()
             std::memcpy(inner.data() + left, packed.constData(), size_t(dataSize));
         } else {
             inner.resize(left + int(stated));
+            if (!inflater)
+                inflater.reset(new Inflater);
             int produced = 0;
-            if (!inflateInto(packed, inner.data() + left, int(stated), &produced))
+            if (!inflater->into(packed.constData(), dataSize, inner.data() + left, int(stated),
+                                &produced))
                 return fail(QStringLiteral("%1: container at offset %2 does not inflate to its "
                                            "stated %3 bytes")
                                 .arg(file.fileName())
@@ -197,39 +221,48 @@ KvFrameReader::Result BlfFrameReader::loadContainer()
     }
 }
 
+// Padding after the last object of a container: up to 7 bytes before the next one. Out of the
+// way of parseObject(), which runs once per frame: its error texts would cost every call.
+Q_NEVER_INLINE BlfFrameReader::Step BlfFrameReader::skipPadding(const char *p, int avail)
+{
+    int skip = 1;
+    while (skip < 8 && skip + 4 <= avail && std::memcmp(p + skip, "LOBJ", 4) != 0)
+        ++skip;
+    if (skip + 4 > avail)
+        return Step::NeedMore;
+    if (skip == 8) {
+        fail(QStringLiteral("%1: no object where one should start in the container before "
+                            "offset %2")
+                 .arg(file.fileName())
+                 .arg(filePos));
+        return Step::Error;
+    }
+    innerPos += skip;
+    return Step::Again;
+}
+
+Q_NEVER_INLINE BlfFrameReader::Step BlfFrameReader::badObjectSize(quint32 size)
+{
+    fail(QStringLiteral("%1: object of %2 bytes in the container before offset %3")
+             .arg(file.fileName())
+             .arg(size)
+             .arg(filePos));
+    return Step::Error;
+}
+
 BlfFrameReader::Step BlfFrameReader::parseObject(KvFrame &frame)
 {
     const int avail = inner.size() - innerPos;
     if (avail < blf::ObjectBaseSize)
         return Step::NeedMore;
     const char *p = inner.constData() + innerPos;
-    if (std::memcmp(p, "LOBJ", 4) != 0) {
-        // Padding after the last object: up to 7 bytes before the next one.
-        int skip = 1;
-        while (skip < 8 && skip + 4 <= avail && std::memcmp(p + skip, "LOBJ", 4) != 0)
-            ++skip;
-        if (skip + 4 > avail)
-            return Step::NeedMore;
-        if (skip == 8) {
-            fail(QStringLiteral("%1: no object where one should start in the container before "
-                                "offset %2")
-                     .arg(file.fileName())
-                     .arg(filePos));
-            return Step::Error;
-        }
-        innerPos += skip;
-        return Step::Again;
-    }
+    if (std::memcmp(p, "LOBJ", 4) != 0)
+        return skipPadding(p, avail);
     const quint16 version = u16(p + 6);
     const quint32 size = u32(p + 8);
     const quint32 type = u32(p + 12);
-    if (size < blf::ObjectBaseSize || size > quint32(blf::MaxObjectBytes)) {
-        fail(QStringLiteral("%1: object of %2 bytes in the container before offset %3")
-                 .arg(file.fileName())
-                 .arg(size)
-                 .arg(filePos));
-        return Step::Error;
-    }
+    if (size < blf::ObjectBaseSize || size > quint32(blf::MaxObjectBytes))
+        return badObjectSize(size);
     if (quint32(avail) < size)
         return Step::NeedMore;
     innerPos += int(size);
@@ -253,30 +286,35 @@ BlfFrameReader::Step BlfFrameReader::parseObject(KvFrame &frame)
         return Step::Skipped; // too short for what its type says
     const quint32 flags = u32(p + 16);
     const quint64 stamp = u64(p + 24); // after the flags in both versions
-    frame = KvFrame();
-    frame.timeNs = qint64(flags == 1 ? stamp * 10000 : stamp);
     const char *b = p + headerEnd;
     const quint16 channel = u16(b);
-    frame.channel = quint8(qMin<int>(channel > 0 ? channel - 1 : 0, 255));
+    KvFrame f;
+    f.timeNs = qint64(flags == 1 ? stamp * 10000 : stamp);
+    f.channel = quint8(qMin<int>(channel > 0 ? channel - 1 : 0, 255));
     quint32 id = 0;
     const char *data = nullptr;
     if (canMessage) {
-        const quint8 f = quint8(b[2]);
-        frame.tx = f & 0x01;
-        frame.remote = f & 0x80;
-        frame.dlc = quint8(qMin<int>(quint8(b[3]), 8));
+        const quint8 bits = quint8(b[2]);
+        f.tx = bits & 0x01;
+        f.remote = bits & 0x80;
+        f.dlc = quint8(qMin<int>(quint8(b[3]), 8));
         id = u32(b + 4);
         data = b + 8;
     } else {
-        frame.error = true;
-        frame.dlc = quint8(qMin<int>(quint8(b[10]), 8));
+        f.error = true;
+        f.dlc = quint8(qMin<int>(quint8(b[10]), 8));
         id = u32(b + 16);
         data = b + 24;
     }
-    frame.extended = id & 0x80000000u;
-    frame.id = id & 0x1FFFFFFFu;
-    if (!frame.remote)
-        std::memcpy(frame.data, data, frame.dlc);
+    f.extended = id & 0x80000000u;
+    f.id = id & 0x1FFFFFFFu;
+    // All eight bytes are in the object whatever the length: one load, and the bytes beyond the
+    // length masked to 0, instead of a copy of variable length per frame.
+    if (!f.remote) {
+        const quint64 bytes = qFromLittleEndian<quint64>(data);
+        qToLittleEndian(f.dlc == 8 ? bytes : bytes & ((quint64(1) << (8 * f.dlc)) - 1), f.data);
+    }
+    frame = f;
     return Step::Frame;
 }
 

@@ -117,6 +117,16 @@ protected:
 };
 
 // Writers. Text is formatted by hand into the buffer: a conversion writes millions of lines.
+
+// The whole seconds of the last time stamp written, as text: a bus carries thousands of frames a
+// second, so consecutive lines nearly always share them and only the micros need formatting.
+struct SecondsText
+{
+    quint64 seconds = ~quint64(0);
+    int length = 0; // digits in `text`
+    char text[24] = {};
+};
+
 class AscFrameWriter : public KvFrameWriter
 {
 public:
@@ -132,6 +142,7 @@ protected:
 
 private:
     bool ownForm;
+    SecondsText secondsText;
 };
 
 class CandumpFrameWriter : public KvFrameWriter
@@ -141,6 +152,9 @@ public:
 
 protected:
     bool put(const KvFrame &frame) override;
+
+private:
+    SecondsText secondsText;
 };
 
 class CsvFrameWriter : public KvFrameWriter

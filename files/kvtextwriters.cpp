@@ -2,6 +2,7 @@
 #include "kvtextformats_p.h"
 
 #include <QtCore/QDateTime>
+#include <QtCore/QtAlgorithms>
 
 #include <cstring>
 
@@ -9,51 +10,80 @@ namespace kavri {
 
 namespace {
 
-const char HexDigits[] = "0123456789ABCDEF";
+// A conversion writes millions of lines, and the numbers are most of each line: they are
+// formatted from tables, two digits per look-up, instead of a division per digit.
+struct DigitTables
+{
+    char decimal[200]; // "00" .. "99"
+    char hex[512];     // "00" .. "FF"
+    constexpr DigitTables() : decimal(), hex()
+    {
+        const char digits[] = "0123456789ABCDEF";
+        for (int i = 0; i < 100; ++i) {
+            decimal[2 * i] = char('0' + i / 10);
+            decimal[2 * i + 1] = char('0' + i % 10);
+        }
+        for (int i = 0; i < 256; ++i) {
+            hex[2 * i] = digits[i >> 4];
+            hex[2 * i + 1] = digits[i & 15];
+        }
+    }
+};
+constexpr DigitTables Digits;
 
 char *putHexByte(char *p, quint8 b)
 {
-    p[0] = HexDigits[b >> 4];
-    p[1] = HexDigits[b & 15];
+    std::memcpy(p, Digits.hex + 2 * b, 2);
     return p + 2;
 }
 
-// Upper-case hex, at least `width` digits: (0x1A, 3) -> "01A"
+// Upper-case hex, at least `width` digits (at most 8): (0x1A, 3) -> "01A". Stores 8 bytes
+// whatever the length: the caller's reserve() covers them, and the next field overwrites the
+// rest. A store of fixed size is a move or two, where one of variable size is a call.
 char *putHex(char *p, quint32 v, int width)
 {
-    char tmp[8];
-    int n = 0;
-    do {
-        tmp[n++] = HexDigits[v & 15];
-        v >>= 4;
-    } while (v != 0);
-    while (n < width)
-        tmp[n++] = '0';
-    while (n > 0)
-        *p++ = tmp[--n];
-    return p;
+    const int needed = v == 0 ? 1 : (35 - int(qCountLeadingZeroBits(v))) / 4;
+    const int n = qBound(needed, width, 8);
+    char digits[24] = {}; // the eight digits at 8 to 15; room behind them for the 8-byte store
+    std::memcpy(digits + 8, Digits.hex + 2 * (v >> 24), 2);
+    std::memcpy(digits + 10, Digits.hex + 2 * (v >> 16 & 0xFF), 2);
+    std::memcpy(digits + 12, Digits.hex + 2 * (v >> 8 & 0xFF), 2);
+    std::memcpy(digits + 14, Digits.hex + 2 * (v & 0xFF), 2);
+    std::memcpy(p, digits + 16 - n, 8);
+    return p + n;
 }
 
+// Decimal, at least `width` digits (at most 20). Written back to front straight into place:
+// the length is counted first, so no copy of a variable length is needed.
 char *putDec(char *p, quint64 v, int width = 1)
 {
-    char tmp[20];
-    int n = 0;
-    do {
-        tmp[n++] = char('0' + v % 10);
-        v /= 10;
-    } while (v != 0);
-    while (n < width)
-        tmp[n++] = '0';
-    while (n > 0)
-        *p++ = tmp[--n];
-    return p;
+    int n = 1;
+    for (quint64 limit = 10; n < 20 && v >= limit; limit *= 10)
+        ++n;
+    if (n < width)
+        n = width;
+    char *q = p + n;
+    while (v >= 100) {
+        q -= 2;
+        std::memcpy(q, Digits.decimal + 2 * (v % 100), 2);
+        v /= 100;
+    }
+    if (v >= 10) {
+        q -= 2;
+        std::memcpy(q, Digits.decimal + 2 * v, 2);
+    } else {
+        *--q = char('0' + v);
+    }
+    while (q > p)
+        *--q = '0';
+    return p + n;
 }
 
-char *putText(char *p, const char *text)
+// A literal's characters, without its terminating zero; its length is known when compiling.
+template <size_t N> char *putText(char *p, const char (&text)[N])
 {
-    const size_t n = std::strlen(text);
-    std::memcpy(p, text, n);
-    return p + n;
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
 }
 
 char *pad(char *p, char *from, int width)
@@ -63,12 +93,45 @@ char *pad(char *p, char *from, int width)
     return p;
 }
 
-// Microseconds to "seconds.micros": 250000 -> "0.250000"
-char *putSeconds(char *p, quint64 micros)
+// The text of whole seconds, formatted again only when they changed.
+const SecondsText &secondsOf(quint64 seconds, SecondsText &cache)
 {
-    p = putDec(p, micros / 1000000);
+    if (seconds != cache.seconds) {
+        cache.seconds = seconds;
+        cache.length = int(putDec(cache.text, seconds) - cache.text);
+    }
+    return cache;
+}
+
+// Microseconds to "seconds.micros": 250000 -> "0.250000". Stores 24 bytes for the seconds
+// whatever their length (see putHex).
+char *putSeconds(char *p, quint64 micros, SecondsText &cache)
+{
+    const SecondsText &seconds = secondsOf(micros / 1000000, cache);
+    std::memcpy(p, seconds.text, sizeof seconds.text);
+    p += seconds.length;
     *p++ = '.';
-    return putDec(p, micros % 1000000, 6);
+    const unsigned fraction = unsigned(micros % 1000000);
+    std::memcpy(p, Digits.decimal + 2 * (fraction / 10000), 2);
+    std::memcpy(p + 2, Digits.decimal + 2 * (fraction / 100 % 100), 2);
+    std::memcpy(p + 4, Digits.decimal + 2 * (fraction % 100), 2);
+    return p + 6;
+}
+
+// The data bytes as hex, each after `separator` when it is not 0. Formats all eight bytes and
+// moves on by `dlc` of them: a loop of fixed length, with no branch per byte (see putHex).
+char *putData(char *p, const quint8 *data, int dlc, char separator)
+{
+    if (separator == 0) {
+        for (int i = 0; i < 8; ++i)
+            std::memcpy(p + 2 * i, Digits.hex + 2 * data[i], 2);
+        return p + 2 * dlc;
+    }
+    for (int i = 0; i < 8; ++i) {
+        p[3 * i] = separator;
+        std::memcpy(p + 3 * i + 1, Digits.hex + 2 * data[i], 2);
+    }
+    return p + 3 * dlc;
 }
 
 quint64 microsOf(qint64 ns)
@@ -115,15 +178,10 @@ void AscFrameWriter::begin()
 bool AscFrameWriter::put(const KvFrame &f)
 {
     char *p = reserve(128);
-    if (!ownForm) {
-        char tmp[32];
-        char *e = putSeconds(tmp, microsOf(f.timeNs));
-        p = pad(p, p, 11 - int(e - tmp));
-        std::memcpy(p, tmp, size_t(e - tmp));
-        p += e - tmp;
-    } else {
-        p = putSeconds(p, microsOf(f.timeNs));
-    }
+    const quint64 micros = microsOf(f.timeNs);
+    if (!ownForm) // right-aligned in 11 columns
+        p = pad(p, p, 11 - 7 - secondsOf(micros / 1000000, secondsText).length);
+    p = putSeconds(p, micros, secondsText);
     *p++ = ' ';
     p = putDec(p, quint32(f.channel) + 1);
     *p++ = ' ';
@@ -142,7 +200,8 @@ bool AscFrameWriter::put(const KvFrame &f)
         p = pad(p, idStart, 15);
     *p++ = ' ';
     char *const dirStart = p;
-    p = putText(p, f.tx ? "Tx" : "Rx");
+    std::memcpy(p, f.tx ? "Tx" : "Rx", 2);
+    p += 2;
     if (!ownForm)
         p = pad(p, dirStart, 4);
     *p++ = ' ';
@@ -150,12 +209,8 @@ bool AscFrameWriter::put(const KvFrame &f)
     *p++ = f.remote ? 'r' : 'd';
     *p++ = ' ';
     *p++ = char('0' + dlc);
-    if (!f.remote) {
-        for (int i = 0; i < dlc; ++i) {
-            *p++ = ' ';
-            p = putHexByte(p, f.data[i]);
-        }
-    }
+    if (!f.remote)
+        p = putData(p, f.data, dlc, ' ');
     *p++ = '\n';
     commit(p);
     return true;
@@ -184,7 +239,7 @@ bool CandumpFrameWriter::put(const KvFrame &f)
 {
     char *p = reserve(96);
     *p++ = '(';
-    p = putSeconds(p, microsOf(startNs + f.timeNs));
+    p = putSeconds(p, microsOf(startNs + f.timeNs), secondsText);
     p = putText(p, ") can");
     p = putDec(p, f.channel);
     *p++ = ' ';
@@ -192,8 +247,7 @@ bool CandumpFrameWriter::put(const KvFrame &f)
     if (f.error) {
         p = putHex(p, 0x20000000u | (f.id & 0x1FFFFFFFu), 8);
         *p++ = '#';
-        for (int i = 0; i < dlc; ++i)
-            p = putHexByte(p, f.data[i]);
+        p = putData(p, f.data, dlc, 0);
     } else {
         p = putHex(p, f.id, f.extended ? 8 : 3);
         *p++ = '#';
@@ -202,8 +256,7 @@ bool CandumpFrameWriter::put(const KvFrame &f)
             if (dlc > 0)
                 *p++ = char('0' + dlc);
         } else {
-            for (int i = 0; i < dlc; ++i)
-                p = putHexByte(p, f.data[i]);
+            p = putData(p, f.data, dlc, 0);
         }
     }
     if (f.tx)
@@ -228,7 +281,8 @@ bool CsvFrameWriter::put(const KvFrame &f)
         return false;
     char *p = reserve(128);
     p = putDec(p, quint64(index++));
-    p = putText(p, f.tx ? ",Tx," : ",Rx,");
+    std::memcpy(p, f.tx ? ",Tx," : ",Rx,", 4);
+    p += 4;
     const quint64 micros = microsOf(f.timeNs);
     const quint64 seconds = micros / 1000000;
     p = putDec(p, seconds / 3600, 2);
@@ -244,8 +298,14 @@ bool CsvFrameWriter::put(const KvFrame &f)
     p = putDec(p, f.channel);
     *p++ = ',';
     p = putHex(p, f.id, 8);
-    p = putText(p, f.remote ? ",Remote," : ",Data,");
-    p = putText(p, f.extended ? "Extend," : "Standard,");
+    if (f.remote)
+        p = putText(p, ",Remote,");
+    else
+        p = putText(p, ",Data,");
+    if (f.extended)
+        p = putText(p, "Extend,");
+    else
+        p = putText(p, "Standard,");
     const int dlc = qMin<int>(f.dlc, 8);
     p = putHex(p, quint32(dlc), 1);
     *p++ = ',';

@@ -11,6 +11,8 @@
 
 using namespace formats;
 
+Q_DECLARE_METATYPE(QVector<KvFrame>)
+
 class tst_KvFormatRegistry : public QObject
 {
     Q_OBJECT
@@ -19,6 +21,8 @@ private slots:
     void roundTrip();
     void startTimeSurvives_data();
     void startTimeSurvives();
+    void writtenLines_data();
+    void writtenLines();
     void detection_data();
     void detection();
     void refusedBeforeOpening();
@@ -119,6 +123,80 @@ void tst_KvFormatRegistry::startTimeSurvives()
         const qint64 expected = start + offset;
         QCOMPARE((reader->startEpochNs() + f.timeNs) / resolutionNs, expected / resolutionNs);
     }
+}
+
+// The exact text of frame lines, where a lenient reader would let a misplaced digit or column
+// pass: the whole seconds are kept from one line to the next and must follow the time when it
+// crosses a second, goes back or grows a digit; numbers are written at fixed widths.
+void tst_KvFormatRegistry::writtenLines_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<qint64>("startEpochNs");
+    QTest::addColumn<QVector<KvFrame>>("list");
+    QTest::addColumn<QByteArray>("lines");
+    const QByteArray b = QByteArray::fromHex("0102030405060708");
+    QTest::newRow("candump: seconds cross, go back, grow; ids at their widths")
+        << "candump" << qint64(0)
+        << QVector<KvFrame>{frame(999999000, 0x123, "", 0, 2, "\x11\x22"),
+                            frame(1000000000, 0x0, "x", 1, 0),
+                            frame(500000000, 0x7FF, "t", 12, 8, b),
+                            frame(10000001000, 0x1FFFFFFF, "xr", 0, 3),
+                            frame(10000002000, 0x80, "e", 0, 8, QByteArray(8, '\0')),
+                            frame(10000003000, 0x5, "", 0, 1, "\xAB")}
+        << QByteArray("(0.999999) can0 123#1122\n"
+                      "(1.000000) can1 00000000#\n"
+                      "(0.500000) can12 7FF#0102030405060708 T\n"
+                      "(10.000001) can0 1FFFFFFF#R3\n"
+                      "(10.000002) can0 20000080#0000000000000000\n"
+                      "(10.000003) can0 005#AB\n");
+    QTest::newRow("candump: wall-clock seconds")
+        << "candump" << qint64(1436509052249713000)
+        << QVector<KvFrame>{frame(0, 0x18DA00F1, "x", 0, 4, b), frame(750287000, 0x1, "", 1, 0)}
+        << QByteArray("(1436509052.249713) can0 18DA00F1#01020304\n"
+                      "(1436509053.000000) can1 001#\n");
+    QTest::newRow("asc for other tools: seconds right-aligned in 11 columns")
+        << "asclog" << qint64(0)
+        << QVector<KvFrame>{frame(9999999000, 0x123, "", 0, 2, "\x11\x22"),
+                            frame(10000000000, 0x1ABCDEF0, "xt", 1, 1, "\xAA"),
+                            frame(1000500000000, 0x7DF, "r", 0, 3),
+                            frame(12345000000000, 0x1, "", 3, 0),
+                            frame(12345000001000, 0x0, "e", 0, 0)}
+        << QByteArray("   9.999999 1  123             Rx   d 2 11 22\n"
+                      "  10.000000 2  1ABCDEF0x       Tx   d 1 AA\n"
+                      "1000.500000 1  7DF             Rx   r 3\n"
+                      "12345.000000 4  1               Rx   d 0\n"
+                      "12345.000001 1  ErrorFrame\n");
+    QTest::newRow("asc") << "asc" << qint64(0)
+                         << QVector<KvFrame>{frame(250099000, 0x1ABCDEF0, "x", 0, 1, "\xAA"),
+                                             frame(12000000000, 0x7DF, "rt", 1, 2),
+                                             frame(12000001000, 0x100, "", 0, 8, b)}
+                         << QByteArray("0.250099 1 1ABCDEF0x Rx d 1 AA\n"
+                                       "12.000000 2 7DF Tx r 2\n"
+                                       "12.000001 1 100 Rx d 8 01 02 03 04 05 06 07 08\n");
+    QTest::newRow("csv") << "csv" << qint64(0)
+                         << QVector<KvFrame>{frame(3723456789000, 0x1A2, "", 0, 3, "\x11\x22\x33"),
+                                             frame(3723456790000, 0x1ABCDEF0, "xrt", 1, 4)}
+                         << QByteArray("0,Rx,01:02:03.456.789,0,000001A2,Data,Standard,3,11 22 33\n"
+                                       "1,Tx,01:02:03.456.790,1,1ABCDEF0,Remote,Extend,4,\n");
+}
+
+void tst_KvFormatRegistry::writtenLines()
+{
+    QFETCH(QString, format);
+    QFETCH(qint64, startEpochNs);
+    QFETCH(QVector<KvFrame>, list);
+    QFETCH(QByteArray, lines);
+    const QString path = dir.filePath(QStringLiteral("lines.") + format);
+    std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(format);
+    QVERIFY(writer->open(path, startEpochNs));
+    for (const KvFrame &f : list)
+        QVERIFY(writer->write(f));
+    QVERIFY(writer->close());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    // Whole lines: after the header's line end, and the text itself when there is no header.
+    QVERIFY2(text.startsWith(lines) || text.contains('\n' + lines), text.constData());
 }
 
 void tst_KvFormatRegistry::detection_data()
