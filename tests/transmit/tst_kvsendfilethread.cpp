@@ -23,14 +23,11 @@ private slots:
     void textFormatsSendEveryFrame();
     void gapsArePaced_data();
     void gapsArePaced();
-    void stepBackGivesNoPause_data();
-    void stepBackGivesNoPause();
     void stopDuringALongPauseStillSendsTheFrame_data();
     void stopDuringALongPauseStillSendsTheFrame();
     void filesThatCannotBeReplayed_data();
     void filesThatCannotBeReplayed();
     void refusedFrameEndsTheReplay();
-    void registryFormatIsPacedByItsStamps();
     void badStampsDoNotStallTheReplay_data();
     void badStampsDoNotStallTheReplay();
     void stopEndsALongPauseAtOnce();
@@ -249,23 +246,44 @@ void tst_KvSendFileThread::textFormatsSendEveryFrame()
 void tst_KvSendFileThread::gapsArePaced_data()
 {
     QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format"); // set: written by the registry's writer, replayed by it
     QTest::addColumn<QStringList>("seconds");
-    QTest::newRow("CSV") << 1 << QStringList{"1.000", "1.250", "1.300"};
-    QTest::newRow("ASC from other tools") << 3 << QStringList{"1.000000", "1.250000", "1.300000"};
-    QTest::newRow("candump log") << 4
+    QTest::newRow("CSV") << 1 << "" << QStringList{"1.000", "1.250", "1.300"};
+    QTest::newRow("ASC from other tools")
+        << 3 << "" << QStringList{"1.000000", "1.250000", "1.300000"};
+    QTest::newRow("candump log") << 4 << ""
                                  << QStringList{"1436509052.900000", "1436509053.150000",
                                                 "1436509053.200000"};
     // 429496.7296 s is 2^32 stamp units: the second gap crosses the wrap of the stamps.
     QTest::newRow("across the wrap of the stamps")
-        << 3 << QStringList{"429496.4296", "429496.6796", "429496.7796"};
+        << 3 << "" << QStringList{"429496.4296", "429496.6796", "429496.7796"};
+    QTest::newRow("blf by its stamps") << 0 << "blf" << QStringList{"1.000", "1.250", "1.300"};
 }
 
 void tst_KvSendFileThread::gapsArePaced()
 {
     QFETCH(int, type);
+    QFETCH(QString, format);
     QFETCH(QStringList, seconds);
     KvSendFileThread replay(0);
-    prepare(replay, type, recording(type, seconds));
+    if (format.isEmpty()) {
+        prepare(replay, type, recording(type, seconds));
+    } else {
+        const QString path = dir.filePath(QStringLiteral("paced.") + format);
+        std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(format);
+        QVERIFY(writer->open(path));
+        for (const QString &t : seconds) {
+            KvFrame f;
+            f.timeNs = qRound64(t.toDouble() * 1e9);
+            f.id = 0x123;
+            f.dlc = 1;
+            QVERIFY(writer->write(f));
+        }
+        QVERIFY(writer->close());
+        replay.setFileName(path);
+        replay.setFormat(format);
+        replay.setParameter(templateTask(0, 0));
+    }
     Progress p(&replay);
     replay.start();
     QVERIFY(replay.wait(10000));
@@ -276,28 +294,11 @@ void tst_KvSendFileThread::gapsArePaced()
     // Order of magnitude only: a pause of 250 ms, then one of 50 ms (100 ms across the wrap).
     QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
     QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
-}
-
-void tst_KvSendFileThread::stepBackGivesNoPause_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QStringList>("seconds");
-    QTest::newRow("CSV") << 1 << QStringList{"5.0", "1.0", "1.01"};
-    QTest::newRow("ASC from other tools") << 3 << QStringList{"5.0", "1.0", "1.001"};
-    QTest::newRow("candump log before its first frame")
-        << 4 << QStringList{"1436509052.0", "1436509051.0", "1436509051.001"};
-}
-
-void tst_KvSendFileThread::stepBackGivesNoPause()
-{
-    QFETCH(int, type);
-    QFETCH(QStringList, seconds);
-    KvSendFileThread replay(0);
-    prepare(replay, type, recording(type, seconds));
-    replay.start();
-    QVERIFY(replay.wait(5000)); // an unsigned step back would pause for days
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+    QCOMPARE(replay.sentFrames(), 3);
+    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
+    VCI_CAN_OBJ sent[3];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 3), 3u);
+    QCOMPARE(sent[0].ID, 0x123u);
 }
 
 void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame_data()
@@ -378,64 +379,43 @@ static QByteArray candumpLog(const QStringList &seconds)
     return log;
 }
 
-void tst_KvSendFileThread::registryFormatIsPacedByItsStamps()
-{
-    const QString path = dir.filePath(QStringLiteral("paced.blf"));
-    std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(QStringLiteral("blf"));
-    QVERIFY(writer->open(path));
-    for (qint64 ms : {1000, 1250, 1300}) {
-        KvFrame f;
-        f.timeNs = ms * 1000000;
-        f.id = 0x321;
-        f.dlc = 1;
-        QVERIFY(writer->write(f));
-    }
-    QVERIFY(writer->close());
-    KvSendFileThread replay(0);
-    replay.setFileName(path);
-    replay.setFormat(QStringLiteral("blf"));
-    replay.setParameter(templateTask(0, 0));
-    Progress p(&replay);
-    replay.start();
-    QVERIFY(replay.wait(10000));
-    const QList<qint64> times = p.timesNow();
-    QCOMPARE(times.size(), 4);
-    const qint64 first = times.at(2) - times.at(1);
-    const qint64 second = times.at(3) - times.at(2);
-    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
-    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
-    QCOMPARE(replay.sentFrames(), 3);
-    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
-    VCI_CAN_OBJ sent[3];
-    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 3), 3u);
-    QCOMPARE(sent[0].ID, 0x321u);
-}
-
 void tst_KvSendFileThread::badStampsDoNotStallTheReplay_data()
 {
-    QTest::addColumn<QString>("format"); // empty: file type 4
-    QTest::addColumn<QStringList>("seconds");
-    QTest::addColumn<qint64>("maxGapMs");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format"); // empty: by file type
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("maxGapMs"); // 0: the default
+    QTest::addColumn<int>("frames");
+    // A step back taken as unsigned would pause for days.
+    QTest::newRow("CSV steps back") << 1 << "" << recording(1, {"5.0", "1.0", "1.01"}) << 0ll << 3;
+    QTest::newRow("ASC from other tools steps back")
+        << 3 << "" << recording(3, {"5.0", "1.0", "1.001"}) << 0ll << 3;
+    QTest::newRow("candump log steps before its first frame")
+        << 4 << "" << recording(4, {"1436509052.0", "1436509051.0", "1436509051.001"}) << 0ll << 3;
     // Paced from the bad stamp, the last frame would wait 100 seconds.
-    const QStringList stepBack{"100.0", "100.1", "0.5", "100.2"};
-    QTest::newRow("one stamp steps back") << "candump" << stepBack << qint64(10000);
-    QTest::newRow("one stamp steps back, file type") << "" << stepBack << qint64(10000);
+    const QByteArray stepBack = candumpLog({"100.0", "100.1", "0.5", "100.2"});
+    QTest::newRow("one stamp steps back") << 4 << "candump" << stepBack << 10000ll << 4;
+    QTest::newRow("one stamp steps back, file type") << 4 << "" << stepBack << 10000ll << 4;
     QTest::newRow("an hour's gap is cut to the maximum gap")
-        << "candump" << QStringList{"0.0", "3600.0"} << qint64(100);
+        << 4 << "candump" << candumpLog({"0.0", "3600.0"}) << 100ll << 2;
 }
 
 void tst_KvSendFileThread::badStampsDoNotStallTheReplay()
 {
+    QFETCH(int, type);
     QFETCH(QString, format);
-    QFETCH(QStringList, seconds);
+    QFETCH(QByteArray, content);
     QFETCH(qint64, maxGapMs);
+    QFETCH(int, frames);
     KvSendFileThread replay(0);
-    prepare(replay, 4, candumpLog(seconds));
+    prepare(replay, type, content);
     replay.setFormat(format);
-    replay.setMaxGap(maxGapMs);
+    if (maxGapMs > 0)
+        replay.setMaxGap(maxGapMs);
     replay.start();
     QVERIFY(replay.wait(5000));
-    QCOMPARE(replay.sentFrames(), qint64(seconds.size()));
+    QCOMPARE(replay.sentFrames(), qint64(frames));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(frames));
 }
 
 void tst_KvSendFileThread::stopEndsALongPauseAtOnce()
