@@ -76,6 +76,8 @@ void TestAscFile::getFrame_data()
     row("truncated last line", Header + "1 1 1 Rx d 0\n0.5 1 12",
         {"10000 1 -- 0 00eeeeeeeeeeeeee", "no"});
     row("nul bytes", Header + QByteArray(5000, '\0'), {"no"});
+    row("CR-only line ends", "date\rbase hex\r0.001 1 123 Rx d 1 11\r0.002 1 124 Rx d 1 22\r",
+        {"10 123 -- 1 1100eeeeeeeeeeee", "20 124 -- 1 2200eeeeeeeeeeee"});
 }
 
 void TestAscFile::getFrame()
