@@ -6,9 +6,11 @@
 #include "kvformatregistry.h"
 #include "kvframe.h"
 
+#include <QtCore/QProcess>
 #include <QtCore/QStringList>
 
 #include <cstring>
+#include <memory>
 
 namespace formats {
 
@@ -116,6 +118,91 @@ inline QStringList readAll(KvFrameReader &reader, int cap = 100000)
     }
     texts << QStringLiteral("never ended");
     return texts;
+}
+
+// Debian's python-can belongs to this interpreter; the python3 first on PATH lacks it.
+constexpr char Python[] = "/usr/bin/python3";
+
+inline bool havePythonCan()
+{
+    QProcess p;
+    p.start(Python, {"-c", "import can"});
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Every frame python-can reads from the file, one line each: time, id, extended, remote, error,
+// rx, channel, dlc, data in hex. `error` set when python-can fails.
+inline QVector<KvFrame> readByPython(const QString &format, const QString &path, QString *error)
+{
+    static const char script[] = R"(
+import sys, can
+fmt, path = sys.argv[1], sys.argv[2]
+reader = {"asc": can.ASCReader, "candump": can.CanutilsLogReader, "blf": can.BLFReader}[fmt](path)
+for m in reader:
+    ch = m.channel
+    if isinstance(ch, str):
+        digits = "".join(c for c in ch if c.isdigit())
+        ch = int(digits) if digits else 0
+    print("%.6f %d %d %d %d %d %d %d %s" % (m.timestamp, m.arbitration_id, m.is_extended_id,
+          m.is_remote_frame, m.is_error_frame, m.is_rx, ch or 0, m.dlc, bytes(m.data).hex()))
+)";
+    QProcess p;
+    p.start(Python, {"-c", script, format, path});
+    QVector<KvFrame> list;
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        *error = QString::fromLocal8Bit(p.readAllStandardError());
+        return list;
+    }
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> w = line.split(' ');
+        if (w.size() < 8)
+            continue;
+        KvFrame f;
+        f.timeNs = qRound64(w[0].toDouble() * 1e6) * 1000;
+        f.id = w[1].toUInt();
+        f.extended = w[2] == "1";
+        f.remote = w[3] == "1";
+        f.error = w[4] == "1";
+        f.tx = w[5] == "0";
+        f.channel = quint8(w[6].toUInt());
+        f.dlc = quint8(w[7].toUInt());
+        const QByteArray data = QByteArray::fromHex(w.value(8));
+        if (!f.remote)
+            std::memcpy(f.data, data.constData(), size_t(qMin(8, int(data.size()))));
+        list << f;
+    }
+    return list;
+}
+
+// Every frame our reader gives; `error` set when the file does not open or read to its end.
+inline QVector<KvFrame> readOurs(const QString &path, QString *error, qint64 *epochNs = nullptr)
+{
+    QVector<KvFrame> list;
+    std::unique_ptr<KvFrameReader> reader = KvFormatRegistry::openReader(path, {}, error);
+    if (!reader)
+        return list;
+    KvFrame f;
+    KvFrameReader::Result r;
+    while ((r = reader->read(f)) == KvFrameReader::Frame || r == KvFrameReader::Skipped) {
+        if (r == KvFrameReader::Frame)
+            list << f;
+    }
+    if (r == KvFrameReader::Error)
+        *error = reader->errorString();
+    if (epochNs)
+        *epochNs = reader->startEpochNs();
+    return list;
+}
+
+inline bool writeOurs(const QString &format, const QString &path, const QVector<KvFrame> &list,
+                      qint64 startNs = 0)
+{
+    std::unique_ptr<KvFrameWriter> w = KvFormatRegistry::newWriter(format);
+    if (!w->open(path, startNs))
+        return false;
+    for (const KvFrame &f : list)
+        w->write(f);
+    return w->close();
 }
 
 } // namespace formats

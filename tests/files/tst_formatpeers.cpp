@@ -10,42 +10,24 @@ using namespace formats;
 // Other tools read the files our writers make, and we read theirs, frame for frame: python-can's
 // readers and writers, and can-utils' log2asc and asc2log. Times are compared to the
 // microsecond from the first frame (the peers keep floating-point seconds); error frames by
-// their time only, since each tool keeps a different part of them.
+// their time only, since each tool keeps a different part of them. The shared frames' error
+// frame is on channel 0, where python-can's ASC writer puts every error frame, and has the
+// bus-error class that candump logs give it.
 namespace {
 
-const char Python[] = "/usr/bin/python3";
-
-QString describePeer(const KvFrame &f, qint64 originNs)
-{
-    const qint64 us = qRound64(double(f.timeNs - originNs) / 1000.0);
-    if (f.error)
-        return QStringLiteral("error @%1").arg(us);
-    KvFrame g = f;
-    g.timeNs = us;
-    return describe(g);
-}
-
-QStringList describePeer(const QVector<KvFrame> &list, const QString &format)
+// One text per frame, its time in microseconds from the list's first frame, with what `format`
+// keeps of it (none: as it is).
+QStringList describePeer(const QVector<KvFrame> &list, const QString &format = {})
 {
     QStringList texts;
-    for (const KvFrame &f : list)
-        texts << describePeer(kept(f, format), list.first().timeNs);
+    for (const KvFrame &f : list) {
+        KvFrame g = format.isEmpty() ? f : kept(f, format);
+        const qint64 us = qRound64(double(g.timeNs - list.first().timeNs) / 1000.0);
+        g.timeNs = us;
+        texts << (g.error ? QStringLiteral("error @%1").arg(us) : describe(g));
+    }
     return texts;
 }
-
-// One line per message: time, id, extended, remote, error, rx, channel, dlc, data in hex.
-const char ReadScript[] = R"(
-import sys, can
-fmt, path = sys.argv[1], sys.argv[2]
-reader = {"asc": can.ASCReader, "candump": can.CanutilsLogReader, "blf": can.BLFReader}[fmt](path)
-for m in reader:
-    ch = m.channel
-    if isinstance(ch, str):
-        digits = "".join(c for c in ch if c.isdigit())
-        ch = int(digits) if digits else 0
-    print("%.6f %d %d %d %d %d %d %d %s" % (m.timestamp, m.arbitration_id, m.is_extended_id,
-          m.is_remote_frame, m.is_error_frame, m.is_rx, ch or 0, m.dlc, bytes(m.data).hex()))
-)";
 
 const char WriteScript[] = R"(
 import sys, can
@@ -59,58 +41,6 @@ for line in sys.stdin:
         data=None if r == "1" else bytes.fromhex(data[1:])))
 writer.stop()
 )";
-
-QVector<KvFrame> parsePython(const QByteArray &output)
-{
-    QVector<KvFrame> list;
-    for (const QByteArray &line : output.split('\n')) {
-        const QList<QByteArray> w = line.split(' ');
-        if (w.size() < 8)
-            continue;
-        KvFrame f;
-        f.timeNs = qRound64(w[0].toDouble() * 1e6) * 1000;
-        f.id = w[1].toUInt();
-        f.extended = w[2] == "1";
-        f.remote = w[3] == "1";
-        f.error = w[4] == "1";
-        f.tx = w[5] == "0";
-        f.channel = quint8(w[6].toUInt());
-        f.dlc = quint8(w[7].toUInt());
-        const QByteArray data = QByteArray::fromHex(w.value(8));
-        if (!f.remote)
-            memcpy(f.data, data.constData(), size_t(qMin(8, data.size())));
-        list << f;
-    }
-    return list;
-}
-
-QVector<KvFrame> readOurs(const QString &path, QString *error)
-{
-    QVector<KvFrame> list;
-    std::unique_ptr<KvFrameReader> reader = KvFormatRegistry::openReader(path, {}, error);
-    KvFrame f;
-    while (reader && reader->read(f) == KvFrameReader::Frame)
-        list << f;
-    return list;
-}
-
-bool writeOurs(const QString &format, const QString &path, const QVector<KvFrame> &list,
-               qint64 startNs = 0)
-{
-    std::unique_ptr<KvFrameWriter> w = KvFormatRegistry::newWriter(format);
-    if (!w->open(path, startNs))
-        return false;
-    for (const KvFrame &f : list)
-        w->write(f);
-    return w->close();
-}
-
-// The error frame is on channel 0, where python-can's ASC writer puts every error frame, and has
-// the bus-error class that candump logs give it.
-QVector<KvFrame> peerFrames()
-{
-    return frames();
-}
 
 } // namespace
 
@@ -132,7 +62,7 @@ private:
 
 void tst_FormatPeers::initTestCase()
 {
-    havePython = peers::run(Python, {"-c", "import can"}).isEmpty();
+    havePython = havePythonCan();
 }
 
 void tst_FormatPeers::pythonCanReadsOurs_data()
@@ -156,18 +86,12 @@ void tst_FormatPeers::pythonCanReadsOurs()
     QFETCH(QString, ours);
     QFETCH(QString, theirs);
     const QString path = dir.filePath(QStringLiteral("ours.") + ours);
-    const QVector<KvFrame> list = peerFrames();
+    const QVector<KvFrame> list = frames();
     QVERIFY(writeOurs(ours, path, list));
-    QProcess p;
-    p.start(Python, {"-c", ReadScript, theirs, path});
-    QVERIFY(p.waitForFinished(60000));
-    QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
-    const QVector<KvFrame> read = parsePython(p.readAllStandardOutput());
-    QVERIFY(!read.isEmpty());
-    QStringList texts;
-    for (const KvFrame &f : read)
-        texts << describePeer(f, read.first().timeNs);
-    QCOMPARE(texts, describePeer(list, ours));
+    QString error;
+    const QVector<KvFrame> read = readByPython(theirs, path, &error);
+    QVERIFY2(!read.isEmpty(), qPrintable(error));
+    QCOMPARE(describePeer(read), describePeer(list, ours));
 }
 
 void tst_FormatPeers::weReadPythonCans_data()
@@ -194,7 +118,7 @@ void tst_FormatPeers::weReadPythonCans()
     QFETCH(QString, file);
     QFETCH(QString, ours);
     const QString path = dir.filePath(file);
-    QVector<KvFrame> list = peerFrames();
+    QVector<KvFrame> list = frames();
     QByteArray input;
     for (const KvFrame &f : list) {
         input += QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
@@ -219,9 +143,7 @@ void tst_FormatPeers::weReadPythonCans()
     QVERIFY2(detected, qPrintable(error));
     QCOMPARE(detected->name, ours);
     const QVector<KvFrame> read = readOurs(path, &error);
-    QStringList texts;
-    for (const KvFrame &f : read)
-        texts << describePeer(f, read.first().timeNs);
+    QVERIFY2(!read.isEmpty(), qPrintable(error));
     // They were given microseconds; python-can's candump writer drops a remote frame's length.
     QVector<KvFrame> expected = list;
     for (KvFrame &f : expected) {
@@ -229,7 +151,7 @@ void tst_FormatPeers::weReadPythonCans()
         if (f.remote && theirs == QLatin1String("candump"))
             f.dlc = 0;
     }
-    QCOMPARE(texts, describePeer(expected, ours));
+    QCOMPARE(describePeer(read), describePeer(expected, ours));
 }
 
 // can-utils turn our candump log into ASC and our ASC into a candump log; we read both.
@@ -239,7 +161,7 @@ void tst_FormatPeers::canUtilsConvertOurs()
     const QString asc2log = peers::canUtil("asc2log");
     if (log2asc.isEmpty() || asc2log.isEmpty())
         QSKIP("can-utils (log2asc, asc2log) are not installed");
-    const QVector<KvFrame> list = peerFrames();
+    const QVector<KvFrame> list = frames();
     const QString log = dir.filePath(QStringLiteral("ours.log"));
     const QString asc = dir.filePath(QStringLiteral("theirs.asc"));
     // log2asc takes a log that starts at 0 seconds for one without a start.
@@ -249,10 +171,7 @@ void tst_FormatPeers::canUtilsConvertOurs()
     QString error;
     QVector<KvFrame> read = readOurs(asc, &error);
     QVERIFY2(!read.isEmpty(), qPrintable(error));
-    QStringList texts;
-    for (const KvFrame &f : read)
-        texts << describePeer(f, read.first().timeNs);
-    QCOMPARE(texts, describePeer(list, QStringLiteral("asclog")));
+    QCOMPARE(describePeer(read), describePeer(list, QStringLiteral("asclog")));
 
     const QString ourAsc = dir.filePath(QStringLiteral("ours.asc"));
     const QString theirLog = dir.filePath(QStringLiteral("theirs.log"));
@@ -261,10 +180,7 @@ void tst_FormatPeers::canUtilsConvertOurs()
     QVERIFY2(failure.isEmpty(), qPrintable(failure));
     read = readOurs(theirLog, &error);
     QVERIFY2(!read.isEmpty(), qPrintable(error));
-    texts.clear();
-    for (const KvFrame &f : read)
-        texts << describePeer(f, read.first().timeNs);
-    QCOMPARE(texts, describePeer(list, QStringLiteral("asclog")));
+    QCOMPARE(describePeer(read), describePeer(list, QStringLiteral("asclog")));
 }
 
 QTEST_GUILESS_MAIN(tst_FormatPeers)

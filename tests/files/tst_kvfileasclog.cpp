@@ -1,17 +1,16 @@
 #include "kvfileasclog.h"
 #include "recordingpeers.h"
 
-#include <QtCore/QFileInfo>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
-// The recordings come from independent writers run at test time, so the reader is held to what
-// other tools really write, not to our reading of their format.
+// The recordings come from an independent writer run at test time, so the reader is held to what
+// other tools really write, not to our reading of their format. python-can's ASC files are read
+// by the same line parser through the format registry (tst_formatpeers).
 class tst_KvFileAscLog : public QObject
 {
     Q_OBJECT
 private slots:
-    void pythonCanWriter();
     void log2asc_data();
     void log2asc();
     void readsLines_data();
@@ -20,53 +19,6 @@ private slots:
 private:
     QTemporaryDir dir;
 };
-
-// One frame per input line: offset in us, id, extended, remote, dlc, data or "-", channel.
-static const char pythonWriter[] = R"(
-import sys, can
-writer = can.ASCWriter(sys.argv[1])
-for i, line in enumerate(sys.stdin):
-    off, ident, ext, rtr, dlc, data, ch = line.split()
-    t = 1700000000.0 + int(off) / 1e6
-    kw = dict(timestamp=t, arbitration_id=int(ident, 16), is_extended_id=ext == '1',
-              channel=int(ch))
-    if rtr == '1':
-        kw.update(is_remote_frame=True, dlc=int(dlc))
-    else:
-        kw.update(data=b'' if data == '-' else bytes.fromhex(data))
-    writer.on_message_received(can.Message(**kw))
-    if i == 2:
-        writer.on_message_received(can.Message(timestamp=t, is_error_frame=True))
-        writer.on_message_received(can.Message(timestamp=t, arbitration_id=0x55, is_fd=True,
-                                               data=bytes(range(12))))
-writer.stop()
-)";
-
-void tst_KvFileAscLog::pythonCanWriter()
-{
-    const QString python = QStringLiteral("/usr/bin/python3");
-    if (!QFileInfo(python).isExecutable() || !peers::run(python, {"-c", "import can"}).isEmpty())
-        QSKIP(
-            "python-can is not installed (Debian package python3-can; scripts/run.sh installs it)");
-    QByteArray input;
-    for (const peers::Frame &f : peers::frames())
-        input +=
-            QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
-                .arg(f.offsetUs)
-                .arg(f.id, 0, 16)
-                .arg(int(f.extended))
-                .arg(int(f.remote))
-                .arg(f.dlc)
-                .arg(f.data.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(f.data.toHex()))
-                .arg(f.channel)
-                .toLatin1();
-    const QString path = dir.filePath("python-can.asc");
-    const QString error = peers::run(python, {"-c", pythonWriter, path}, input);
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-
-    KvFileAscLog reader;
-    QCOMPARE(peers::readAll(reader, path), peers::expected(peers::frames()));
-}
 
 void tst_KvFileAscLog::log2asc_data()
 {

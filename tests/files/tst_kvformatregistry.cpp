@@ -1,7 +1,4 @@
-#include "ascfile.h"
-#include "canobj.h"
 #include "formatframes.h"
-#include "kvfilecsv.h"
 #include "kvformatregistry.h"
 
 #include <QtCore/QTemporaryDir>
@@ -32,7 +29,6 @@ private slots:
     void fullDiskFailsTheWrite();
     void badLinesAreSkippedAndCounted_data();
     void badLinesAreSkippedAndCounted();
-    void crOnlyLinesInTheApplicationReaders();
 
 private:
     QString write(const QString &name, const QByteArray &content);
@@ -399,33 +395,6 @@ void tst_KvFormatRegistry::badLinesAreSkippedAndCounted()
     QCOMPARE(readAll(*reader), expected);
     QCOMPARE(reader->skipped(), qint64(expected.count(QStringLiteral("skipped"))));
     QCOMPARE(reader->unsupported(), unsupported);
-}
-
-// The application's own readers read CR-only line ends like LF and CR LF.
-void tst_KvFormatRegistry::crOnlyLinesInTheApplicationReaders()
-{
-    const QString asc = write(QStringLiteral("cr.asc"),
-                              "date\rbase hex\r0.001 1 123 Rx d 1 11\r0.002 1 124 Rx d 1 22\r");
-    ASCFile ascFile;
-    QVERIFY(ascFile.open(asc) && ascFile.prepare());
-    CanObj f;
-    QVERIFY(ascFile.getFrame(f));
-    QCOMPARE(f.ID, 0x123u);
-    QVERIFY(ascFile.getFrame(f));
-    QCOMPARE(f.ID, 0x124u);
-    QCOMPARE(f.Data[0], quint8(0x22));
-    QVERIFY(!ascFile.getFrame(f));
-
-    const QString csv = write(QStringLiteral("cr.csv"),
-                              "a,b,T-1,c,d,e,f,g,h\r0,Rx,00:00:01:500,0,123,Data,Std,1,11\r"
-                              "1,Rx,00:00:01:600,0,124,Data,Std,1,22\r\n");
-    KvFileCsv csvFile;
-    QVERIFY(csvFile.open(csv) && csvFile.prepare());
-    QVERIFY(csvFile.getFrame(f));
-    QCOMPARE(f.TimeStamp, 1500u);
-    QVERIFY(csvFile.getFrame(f));
-    QCOMPARE(f.ID, 0x124u);
-    QVERIFY(!csvFile.getFrame(f));
 }
 
 QTEST_GUILESS_MAIN(tst_KvFormatRegistry)

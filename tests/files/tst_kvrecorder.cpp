@@ -1,3 +1,5 @@
+#include "formatframes.h"
+
 #include "candata.h"
 #include "canobj.h"
 #include "kvbuffer.h"
@@ -10,7 +12,6 @@
 #include "vci_sim.h"
 
 #include <QtCore/QDateTime>
-#include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
@@ -25,7 +26,6 @@ Q_DECLARE_METATYPE(KvCanObj)
 namespace {
 
 const quint32 Type = 14; // four channels
-const char Python[] = "/usr/bin/python3";
 
 // One line per frame, the part every format keeps: channel, direction, identifier, kind, bytes.
 QString describe(int channel, bool tx, quint32 id, bool extended, bool remote, int dlc,
@@ -94,65 +94,6 @@ QMap<QString, QStringList> byChannel(const QVector<KvFrame> &frames)
     return got;
 }
 
-// Every frame our reader gives; `error` set when the file does not open or read to its end.
-QVector<KvFrame> readBack(const QString &path, QString *error, qint64 *epochNs = nullptr)
-{
-    QVector<KvFrame> list;
-    std::unique_ptr<KvFrameReader> reader = KvFormatRegistry::openReader(path, {}, error);
-    if (!reader)
-        return list;
-    KvFrame f;
-    KvFrameReader::Result r;
-    while ((r = reader->read(f)) == KvFrameReader::Frame || r == KvFrameReader::Skipped) {
-        if (r == KvFrameReader::Frame)
-            list << f;
-    }
-    if (r == KvFrameReader::Error)
-        *error = reader->errorString();
-    if (epochNs)
-        *epochNs = reader->startEpochNs();
-    return list;
-}
-
-const char ReadScript[] = R"(
-import sys, can
-fmt, path = sys.argv[1], sys.argv[2]
-reader = {"asc": can.ASCReader, "candump": can.CanutilsLogReader, "blf": can.BLFReader}[fmt](path)
-for m in reader:
-    ch = m.channel
-    if isinstance(ch, str):
-        ch = int("".join(c for c in ch if c.isdigit()) or 0)
-    print(m.arbitration_id, int(m.is_extended_id), int(m.is_remote_frame), int(m.is_rx), ch or 0,
-          m.dlc, bytes(m.data).hex() or "-")
-)";
-
-QVector<KvFrame> readByPython(const QString &format, const QString &path, QString *error)
-{
-    QProcess p;
-    p.start(Python, {"-c", ReadScript, format, path});
-    QVector<KvFrame> list;
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
-        *error = QString::fromLocal8Bit(p.readAllStandardError());
-        return list;
-    }
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> w = line.split(' ');
-        if (w.size() < 7)
-            continue;
-        KvFrame f;
-        f.id = w[0].toUInt();
-        f.extended = w[1] == "1";
-        f.remote = w[2] == "1";
-        f.tx = w[3] == "0";
-        f.channel = quint8(w[4].toUInt());
-        f.dlc = quint8(w[5].toUInt());
-        const QByteArray data = QByteArray::fromHex(w[6] == "-" ? QByteArray() : w[6]);
-        memcpy(f.data, data.constData(), size_t(qMin(8, data.size())));
-        list << f;
-    }
-    return list;
-}
-
 KvCanObj record(bool send, quint32 stamp, int h, int m, int s, int ms)
 {
     KvCanObj r;
@@ -204,10 +145,7 @@ private:
 
 void tst_KvRecorder::initTestCase()
 {
-    QProcess p;
-    p.start(Python, {"-c", "import can"});
-    havePython =
-        p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    havePython = formats::havePythonCan();
 }
 
 void tst_KvRecorder::init()
@@ -332,7 +270,7 @@ void tst_KvRecorder::recordsWhatTheBusCarried()
     for (const QString &f : recorder.files()) {
         QString error;
         qint64 epochNs = 0;
-        const QVector<KvFrame> frames = readBack(f, &error, &epochNs);
+        const QVector<KvFrame> frames = formats::readOurs(f, &error, &epochNs);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         ours += frames;
         for (const KvFrame &fr : frames)
@@ -341,7 +279,7 @@ void tst_KvRecorder::recordsWhatTheBusCarried()
         if (format == "asc" || format == "asclog" || format == "blf")
             QVERIFY(qAbs(epochNs / 1000000 - before) < 60000);
         if (!python.isEmpty() && havePython) {
-            theirs += readByPython(python, f, &error);
+            theirs += formats::readByPython(python, f, &error);
             QVERIFY2(error.isEmpty(), qPrintable(error));
         }
     }
@@ -397,7 +335,7 @@ void tst_KvRecorder::rotation()
     for (int i = 0; i < files.size(); ++i) {
         QVERIFY(files[i].endsWith(QStringLiteral("-%1.asc").arg(i + 1, 4, 10, QChar('0'))));
         QString error;
-        const QVector<KvFrame> list = readBack(files[i], &error);
+        const QVector<KvFrame> list = formats::readOurs(files[i], &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QVERIFY(!list.isEmpty());
         for (const KvFrame &f : list) {
@@ -504,7 +442,7 @@ void tst_KvRecorder::diskFills()
 
     // What reached the file reads back: frames 0, 1, 2, ... in order, fewer than were sent.
     QString error;
-    const QVector<KvFrame> list = readBack(dir.filePath(file), &error);
+    const QVector<KvFrame> list = formats::readOurs(dir.filePath(file), &error);
     QVERIFY(!list.isEmpty());
     for (int i = 0; i < list.size(); ++i)
         QCOMPARE(list[i].id, quint32(i % 200));
@@ -546,7 +484,7 @@ void tst_KvRecorder::dropsAreCountedAndNoted()
     }
     QCOMPARE(noted, status.dropped);
     QString error;
-    QCOMPARE(readBack(path, &error).size(), int(status.frames));
+    QCOMPARE(formats::readOurs(path, &error).size(), int(status.frames));
     QVERIFY(error.isEmpty());
 }
 

@@ -2,9 +2,6 @@
 
 #include <QtTest/QtTest>
 
-#include <thread>
-#include <vector>
-
 class tst_KvGlobalSet : public QObject
 {
     Q_OBJECT
@@ -13,7 +10,6 @@ private slots:
     void readsIdFormat_data();
     void readsIdFormat();
     void assignmentCopiesEverything();
-    void sendCountAddsFromSeveralThreads();
 
 private:
     QTemporaryDir store;
@@ -82,21 +78,6 @@ void tst_KvGlobalSet::assignmentCopiesEverything()
     assigned = source;
     QCOMPARE(state(assigned), state(source));
     QCOMPARE(state(KvGlobalSet(source)), state(source));
-}
-
-void tst_KvGlobalSet::sendCountAddsFromSeveralThreads()
-{
-    KvChannelSet &channel = KvGlobalSet::instance().channelSets[1];
-    std::vector<std::thread> senders;
-    for (int s = 0; s < 4; ++s) {
-        senders.emplace_back([&channel] {
-            for (int i = 0; i < 50000; ++i)
-                channel.sendCount += 1;
-        });
-    }
-    for (std::thread &t : senders)
-        t.join();
-    QCOMPARE(channel.sendCount.load(), 200000);
 }
 
 QTEST_GUILESS_MAIN(tst_KvGlobalSet)

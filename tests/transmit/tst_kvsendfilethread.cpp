@@ -17,20 +17,15 @@ class tst_KvSendFileThread : public QObject
 private slots:
     void init();
 
-    void binaryFrames_data();
-    void binaryFrames();
-    void textFormatsSendEveryFrame_data();
-    void textFormatsSendEveryFrame();
+    void sendsEveryFrame_data();
+    void sendsEveryFrame();
     void gapsArePaced_data();
     void gapsArePaced();
-    void stepBackGivesNoPause_data();
-    void stepBackGivesNoPause();
     void stopDuringALongPauseStillSendsTheFrame_data();
     void stopDuringALongPauseStillSendsTheFrame();
     void filesThatCannotBeReplayed_data();
     void filesThatCannotBeReplayed();
     void refusedFrameEndsTheReplay();
-    void registryFormatIsPacedByItsStamps();
     void badStampsDoNotStallTheReplay_data();
     void badStampsDoNotStallTheReplay();
     void stopEndsALongPauseAtOnce();
@@ -118,51 +113,6 @@ void tst_KvSendFileThread::init()
     KvBuffer::instance(0).reset();
 }
 
-void tst_KvSendFileThread::binaryFrames_data()
-{
-    QTest::addColumn<int>("bytes");
-    QTest::addColumn<QList<int>>("progress");
-    QTest::addColumn<QList<int>>("lengths");
-    QTest::newRow("empty file") << 0 << QList<int>{0} << QList<int>{};
-    QTest::newRow("20 bytes") << 20 << QList<int>{0, 40, 80, 100} << QList<int>{8, 8, 4};
-    QTest::newRow("16 bytes") << 16 << QList<int>{0, 50, 100} << QList<int>{8, 8};
-}
-
-void tst_KvSendFileThread::binaryFrames()
-{
-    QFETCH(int, bytes);
-    QFETCH(QList<int>, progress);
-    QFETCH(QList<int>, lengths);
-    QByteArray content;
-    for (int i = 0; i < bytes; ++i)
-        content += char(i + 1);
-    KvSendFileThread replay(0);
-    prepare(replay, 0, content, templateTask(0x1234567, 1));
-    Progress p(&replay);
-    QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
-    QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
-    QSignalSpy error(&replay, &KvSendFileThread::errorSignal);
-    const int countBefore = KvGlobalSet::instance().channelSets[0].sendCount;
-    replay.start();
-    QVERIFY(replay.wait(10000));
-
-    QCOMPARE(p.valuesNow(), progress);
-    QCOMPARE(begin.count(), 1);
-    QCOMPARE(tail.count(), 1);
-    QCOMPARE(error.count(), 0);
-    VCI_CAN_OBJ sent[8];
-    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 8), uint(lengths.size()));
-    for (int i = 0; i < lengths.size(); ++i) {
-        QCOMPARE(int(sent[i].DataLen), lengths.at(i));
-        QCOMPARE(sent[i].ID, 0x1234567u);
-        QCOMPARE(sent[i].ExternFlag, quint8(1));
-        QCOMPARE(sent[i].SendType, quint8(1));
-        QCOMPARE(sent[i].Data[0], quint8(i * 8 + 1));
-    }
-    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, lengths.size());
-    QCOMPARE(KvBuffer::instance(0).frames(), lengths.size());
-}
-
 // Three frames in the form of file type 1 (CSV), 2 (our own ASC), 3 (ASC as other tools write
 // it) or 4 (candump log), at the given seconds: standard data, extended data, standard remote.
 static QByteArray recording(int type, const QStringList &seconds)
@@ -192,21 +142,40 @@ static QByteArray recording(int type, const QStringList &seconds)
     return text;
 }
 
-void tst_KvSendFileThread::textFormatsSendEveryFrame_data()
+void tst_KvSendFileThread::sendsEveryFrame_data()
 {
     QTest::addColumn<int>("type");
-    QTest::newRow("CSV") << 1;
-    QTest::newRow("our own ASC") << 2;
-    QTest::newRow("ASC from other tools") << 3;
-    QTest::newRow("candump log") << 4;
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QList<int>>("progress"); // empty: from 0 to 100, one value per frame
+    QTest::addColumn<QStringList>("frames");
+    QByteArray counting;
+    for (int i = 0; i < 20; ++i)
+        counting += char(i + 1);
+    // A binary file is cut into data bytes under the task's frame.
+    QTest::newRow("empty binary file") << 0 << QByteArray() << QList<int>{0} << QStringList();
+    QTest::newRow("20 bytes") << 0 << counting << QList<int>{0, 40, 80, 100}
+                              << QStringList{"1234567 xd 8 0102030405060708",
+                                             "1234567 xd 8 090a0b0c0d0e0f10",
+                                             "1234567 xd 4 11121314"};
+    QTest::newRow("16 bytes") << 0 << counting.left(16) << QList<int>{0, 50, 100}
+                              << QStringList{"1234567 xd 8 0102030405060708",
+                                             "1234567 xd 8 090a0b0c0d0e0f10"};
+    const QStringList recorded{"123 d 2 1122", "1a2b3c xd 1 33", "7df r 4"};
+    const QStringList seconds{"0.000000", "0.001000", "0.002000"};
+    QTest::newRow("CSV") << 1 << recording(1, seconds) << QList<int>() << recorded;
+    QTest::newRow("our own ASC") << 2 << recording(2, seconds) << QList<int>() << recorded;
+    QTest::newRow("ASC from other tools") << 3 << recording(3, seconds) << QList<int>() << recorded;
+    QTest::newRow("candump log") << 4 << recording(4, seconds) << QList<int>() << recorded;
 }
 
-void tst_KvSendFileThread::textFormatsSendEveryFrame()
+void tst_KvSendFileThread::sendsEveryFrame()
 {
     QFETCH(int, type);
+    QFETCH(QByteArray, content);
+    QFETCH(QList<int>, progress);
+    QFETCH(QStringList, frames);
     KvSendFileThread replay(0);
-    prepare(replay, type, recording(type, {"0.000000", "0.001000", "0.002000"}),
-            templateTask(0x555, 1));
+    prepare(replay, type, content, templateTask(0x1234567, 1));
     Progress p(&replay);
     QSignalSpy begin(&replay, &KvSendFileThread::begainSend);
     QSignalSpy tail(&replay, &KvSendFileThread::tailSignal);
@@ -218,54 +187,81 @@ void tst_KvSendFileThread::textFormatsSendEveryFrame()
     QCOMPARE(begin.count(), 1);
     QCOMPARE(tail.count(), 1);
     QCOMPARE(error.count(), 0);
-    const QList<int> progress = p.valuesNow();
-    QCOMPARE(progress.size(), 4);
-    QCOMPARE(progress.first(), 0);
-    QCOMPARE(progress.last(), 100);
-    VCI_CAN_OBJ sent[4];
-    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 4), 3u);
-    const auto frame = [&sent](int i) {
-        return QStringLiteral("%1 %2%3 %4 %5")
-            .arg(sent[i].ID, 0, 16)
-            .arg(sent[i].ExternFlag ? "x" : "")
-            .arg(sent[i].RemoteFlag ? "r" : "d")
-            .arg(sent[i].DataLen)
-            .arg(sent[i].Data[0], 2, 16, QLatin1Char('0'));
-    };
-    QCOMPARE(QStringList({frame(0), frame(1), frame(2)}),
-             QStringList({"123 d 2 11", "1a2b3c xd 1 33", "7df r 4 00"}));
-    QCOMPARE(sent[0].Data[1], quint8(0x22));
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(sent[i].SendType, quint8(1)); // the task frame's, which no recording carries
-        QCOMPARE(sent[i].TimeStamp, 0u);       // the recording's stamps never reach the adapter
+    const QList<int> values = p.valuesNow();
+    if (progress.isEmpty()) {
+        QCOMPARE(values.size(), frames.size() + 1);
+        QCOMPARE(values.first(), 0);
+        QCOMPARE(values.last(), 100);
+    } else {
+        QCOMPARE(values, progress);
     }
+    VCI_CAN_OBJ sent[8];
+    const uint n = VSIM_TakeSent(4, 0, 0, sent, 8);
+    QStringList got;
+    for (uint i = 0; i < n; ++i) {
+        const VCI_CAN_OBJ &f = sent[i];
+        QString text = QStringLiteral("%1 %2%3 %4")
+                           .arg(f.ID, 0, 16)
+                           .arg(f.ExternFlag ? "x" : "")
+                           .arg(f.RemoteFlag ? "r" : "d")
+                           .arg(f.DataLen);
+        if (!f.RemoteFlag)
+            text +=
+                QLatin1Char(' ') +
+                QByteArray(reinterpret_cast<const char *>(f.Data), qMin<int>(f.DataLen, 8)).toHex();
+        got << text;
+        QCOMPARE(f.SendType, quint8(1)); // the task frame's, which no recording carries
+        QCOMPARE(f.TimeStamp, 0u);       // the recording's stamps never reach the adapter
+    }
+    QCOMPARE(got, frames);
     // The readers of other tools' forms clear what a frame does not carry.
     if (type >= 3)
         QCOMPARE(sent[1].Data[1], quint8(0));
-    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, 3);
-    QCOMPARE(KvBuffer::instance(0).frames(), 3);
+    QCOMPARE(KvGlobalSet::instance().channelSets[0].sendCount - countBefore, frames.size());
+    QCOMPARE(KvBuffer::instance(0).frames(), frames.size());
 }
 
 void tst_KvSendFileThread::gapsArePaced_data()
 {
     QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format"); // set: written by the registry's writer, replayed by it
     QTest::addColumn<QStringList>("seconds");
-    QTest::newRow("CSV") << 1 << QStringList{"1.000", "1.250", "1.300"};
-    QTest::newRow("ASC from other tools") << 3 << QStringList{"1.000000", "1.250000", "1.300000"};
-    QTest::newRow("candump log") << 4
+    QTest::newRow("CSV") << 1 << "" << QStringList{"1.000", "1.250", "1.300"};
+    QTest::newRow("ASC from other tools")
+        << 3 << "" << QStringList{"1.000000", "1.250000", "1.300000"};
+    QTest::newRow("candump log") << 4 << ""
                                  << QStringList{"1436509052.900000", "1436509053.150000",
                                                 "1436509053.200000"};
     // 429496.7296 s is 2^32 stamp units: the second gap crosses the wrap of the stamps.
     QTest::newRow("across the wrap of the stamps")
-        << 3 << QStringList{"429496.4296", "429496.6796", "429496.7796"};
+        << 3 << "" << QStringList{"429496.4296", "429496.6796", "429496.7796"};
+    QTest::newRow("blf by its stamps") << 0 << "blf" << QStringList{"1.000", "1.250", "1.300"};
 }
 
 void tst_KvSendFileThread::gapsArePaced()
 {
     QFETCH(int, type);
+    QFETCH(QString, format);
     QFETCH(QStringList, seconds);
     KvSendFileThread replay(0);
-    prepare(replay, type, recording(type, seconds));
+    if (format.isEmpty()) {
+        prepare(replay, type, recording(type, seconds));
+    } else {
+        const QString path = dir.filePath(QStringLiteral("paced.") + format);
+        std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(format);
+        QVERIFY(writer->open(path));
+        for (const QString &t : seconds) {
+            KvFrame f;
+            f.timeNs = qRound64(t.toDouble() * 1e9);
+            f.id = 0x123;
+            f.dlc = 1;
+            QVERIFY(writer->write(f));
+        }
+        QVERIFY(writer->close());
+        replay.setFileName(path);
+        replay.setFormat(format);
+        replay.setParameter(templateTask(0, 0));
+    }
     Progress p(&replay);
     replay.start();
     QVERIFY(replay.wait(10000));
@@ -276,28 +272,11 @@ void tst_KvSendFileThread::gapsArePaced()
     // Order of magnitude only: a pause of 250 ms, then one of 50 ms (100 ms across the wrap).
     QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
     QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
-}
-
-void tst_KvSendFileThread::stepBackGivesNoPause_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QStringList>("seconds");
-    QTest::newRow("CSV") << 1 << QStringList{"5.0", "1.0", "1.01"};
-    QTest::newRow("ASC from other tools") << 3 << QStringList{"5.0", "1.0", "1.001"};
-    QTest::newRow("candump log before its first frame")
-        << 4 << QStringList{"1436509052.0", "1436509051.0", "1436509051.001"};
-}
-
-void tst_KvSendFileThread::stepBackGivesNoPause()
-{
-    QFETCH(int, type);
-    QFETCH(QStringList, seconds);
-    KvSendFileThread replay(0);
-    prepare(replay, type, recording(type, seconds));
-    replay.start();
-    QVERIFY(replay.wait(5000)); // an unsigned step back would pause for days
-    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(3));
+    QCOMPARE(replay.sentFrames(), 3);
+    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
+    VCI_CAN_OBJ sent[3];
+    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 3), 3u);
+    QCOMPARE(sent[0].ID, 0x123u);
 }
 
 void tst_KvSendFileThread::stopDuringALongPauseStillSendsTheFrame_data()
@@ -378,64 +357,43 @@ static QByteArray candumpLog(const QStringList &seconds)
     return log;
 }
 
-void tst_KvSendFileThread::registryFormatIsPacedByItsStamps()
-{
-    const QString path = dir.filePath(QStringLiteral("paced.blf"));
-    std::unique_ptr<KvFrameWriter> writer = KvFormatRegistry::newWriter(QStringLiteral("blf"));
-    QVERIFY(writer->open(path));
-    for (qint64 ms : {1000, 1250, 1300}) {
-        KvFrame f;
-        f.timeNs = ms * 1000000;
-        f.id = 0x321;
-        f.dlc = 1;
-        QVERIFY(writer->write(f));
-    }
-    QVERIFY(writer->close());
-    KvSendFileThread replay(0);
-    replay.setFileName(path);
-    replay.setFormat(QStringLiteral("blf"));
-    replay.setParameter(templateTask(0, 0));
-    Progress p(&replay);
-    replay.start();
-    QVERIFY(replay.wait(10000));
-    const QList<qint64> times = p.timesNow();
-    QCOMPARE(times.size(), 4);
-    const qint64 first = times.at(2) - times.at(1);
-    const qint64 second = times.at(3) - times.at(2);
-    QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
-    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
-    QCOMPARE(replay.sentFrames(), 3);
-    QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
-    VCI_CAN_OBJ sent[3];
-    QCOMPARE(VSIM_TakeSent(4, 0, 0, sent, 3), 3u);
-    QCOMPARE(sent[0].ID, 0x321u);
-}
-
 void tst_KvSendFileThread::badStampsDoNotStallTheReplay_data()
 {
-    QTest::addColumn<QString>("format"); // empty: file type 4
-    QTest::addColumn<QStringList>("seconds");
-    QTest::addColumn<qint64>("maxGapMs");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("format"); // empty: by file type
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("maxGapMs"); // 0: the default
+    QTest::addColumn<int>("frames");
+    // A step back taken as unsigned would pause for days.
+    QTest::newRow("CSV steps back") << 1 << "" << recording(1, {"5.0", "1.0", "1.01"}) << 0ll << 3;
+    QTest::newRow("ASC from other tools steps back")
+        << 3 << "" << recording(3, {"5.0", "1.0", "1.001"}) << 0ll << 3;
+    QTest::newRow("candump log steps before its first frame")
+        << 4 << "" << recording(4, {"1436509052.0", "1436509051.0", "1436509051.001"}) << 0ll << 3;
     // Paced from the bad stamp, the last frame would wait 100 seconds.
-    const QStringList stepBack{"100.0", "100.1", "0.5", "100.2"};
-    QTest::newRow("one stamp steps back") << "candump" << stepBack << qint64(10000);
-    QTest::newRow("one stamp steps back, file type") << "" << stepBack << qint64(10000);
+    const QByteArray stepBack = candumpLog({"100.0", "100.1", "0.5", "100.2"});
+    QTest::newRow("one stamp steps back") << 4 << "candump" << stepBack << 10000ll << 4;
+    QTest::newRow("one stamp steps back, file type") << 4 << "" << stepBack << 10000ll << 4;
     QTest::newRow("an hour's gap is cut to the maximum gap")
-        << "candump" << QStringList{"0.0", "3600.0"} << qint64(100);
+        << 4 << "candump" << candumpLog({"0.0", "3600.0"}) << 100ll << 2;
 }
 
 void tst_KvSendFileThread::badStampsDoNotStallTheReplay()
 {
+    QFETCH(int, type);
     QFETCH(QString, format);
-    QFETCH(QStringList, seconds);
+    QFETCH(QByteArray, content);
     QFETCH(qint64, maxGapMs);
+    QFETCH(int, frames);
     KvSendFileThread replay(0);
-    prepare(replay, 4, candumpLog(seconds));
+    prepare(replay, type, content);
     replay.setFormat(format);
-    replay.setMaxGap(maxGapMs);
+    if (maxGapMs > 0)
+        replay.setMaxGap(maxGapMs);
     replay.start();
     QVERIFY(replay.wait(5000));
-    QCOMPARE(replay.sentFrames(), qint64(seconds.size()));
+    QCOMPARE(replay.sentFrames(), qint64(frames));
+    QCOMPARE(VSIM_SentTotal(4, 0, 0), quint64(frames));
 }
 
 void tst_KvSendFileThread::stopEndsALongPauseAtOnce()
