@@ -268,10 +268,13 @@ void tst_KvSendFileThread::gapsArePaced()
     const QList<qint64> times = p.timesNow();
     QCOMPARE(times.size(), 4);
     const qint64 first = times.at(2) - times.at(1);
-    const qint64 second = times.at(3) - times.at(2);
+    const qint64 both = times.at(3) - times.at(1);
     // Order of magnitude only: a pause of 250 ms, then one of 50 ms (100 ms across the wrap).
+    // A replay may keep to the recording's schedule rather than to each gap, so a late first
+    // frame shortens the second pause: the second is checked as the sum of both.
+    const qint64 recorded = qRound64((seconds.at(2).toDouble() - seconds.at(0).toDouble()) * 1000);
     QVERIFY2(first >= 240 && first < 2000, qPrintable(QString::number(first)));
-    QVERIFY2(second >= 40 && second < 1000, qPrintable(QString::number(second)));
+    QVERIFY2(both >= recorded - 10 && both < 3000, qPrintable(QString::number(both)));
     QCOMPARE(replay.sentFrames(), 3);
     QCOMPARE(replay.endReason(), KvSendFileThread::EndOfData);
     VCI_CAN_OBJ sent[3];
