@@ -45,6 +45,11 @@ KvReplay::KvReplay(KvDeviceSession &s, QObject *parent) : QObject(parent), sessi
         stop();
         waitForFinished();
     });
+    stopAgain.setInterval(20);
+    connect(&stopAgain, &QTimer::timeout, this, [this] {
+        for (auto &t : threads)
+            t->stop();
+    });
 }
 
 KvReplay::~KvReplay()
@@ -142,6 +147,7 @@ void KvReplay::stop()
     stopping = true;
     for (auto &t : threads)
         t->stop();
+    stopAgain.start();
 }
 
 void KvReplay::startPass()
@@ -239,5 +245,6 @@ void KvReplay::finish(KvSendFileThread::EndReason why)
 {
     reason = why;
     running = false;
+    stopAgain.stop();
     emit finished();
 }

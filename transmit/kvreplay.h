@@ -9,6 +9,7 @@
 #include <QtCore/QObject>
 #include <QtCore/QPair>
 #include <QtCore/QString>
+#include <QtCore/QTimer>
 #include <QtCore/QVector>
 
 #include <memory>
@@ -41,9 +42,10 @@ class KvDeviceSession;
 // the thread the replay lives in, which must run for the replay to move on between passes.
 //
 // stop() only asks the threads to end and returns at once: each ends within the 50 ms slice of its
-// pause, and finished() follows. When the session is about to stop, the replay stops and waits for
-// its threads there, and finished() comes before the channels go down. The destructor stops and
-// waits for them; the session must outlive the replay.
+// pause, and finished() follows. A thread that had not yet begun its run when the stop came would
+// miss it, so the stop is repeated every 20 ms until the pass has ended. When the session is about
+// to stop, the replay stops and waits for its threads there, and finished() comes before the
+// channels go down. The destructor stops and waits for them; the session must outlive the replay.
 //
 // Threads: every member is called from the thread that owns the replay; the worker threads are
 // the pass's KvSendFileThreads, whose results are read once they have finished.
@@ -141,6 +143,7 @@ private:
     QVector<int> threadChannels;                            // the engine channel of each
     bool running = false;
     bool stopping = false;
+    QTimer stopAgain; // repeats a stop that came before a thread's run() had begun
     int passes = 0;
     qint64 sent = 0;
     qint64 skipped = 0;
