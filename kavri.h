@@ -33,6 +33,7 @@
 
 #include "canwritethread.h"
 #include "kvpipe.h"
+#include "kvreplay.h"
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
 #include "kvsingletaskthread.h"

@@ -218,11 +218,6 @@ void tst_CanSyntax::outputLines()
     QVERIFY(parseFrame("0001A2B3#0102", f, error));
     QCOMPARE(logLine(5, 0, f), QString("(0.000005) can0 0001A2B3#0102"));
 
-    QVector<QPair<int, int>> map;
-    QVERIFY(parseChannelMap("1=0,2=1", map, error));
-    QCOMPARE(map, (QVector<QPair<int, int>>{{1, 0}, {2, 1}}));
-    QVERIFY(!parseChannelMap("1=0,1=2", map, error));
-    QVERIFY(!parseChannelMap("4=0", map, error));
     TimeMode mode;
     QVERIFY(parseTimeMode("A", mode, error) && mode == TimeMode::Date);
     QVERIFY(!parseTimeMode("x", mode, error));

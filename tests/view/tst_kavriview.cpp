@@ -22,6 +22,7 @@
 #include "kvglobalset.h"
 #include "kvidfiltermannger.h"
 #include "kvnamemapping.h"
+#include "kvreplay.h"
 #include "vci_sim.h"
 
 #include <QtCharts/QLineSeries>
@@ -32,6 +33,7 @@
 #include <QtCore/QXmlStreamReader>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
+#include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -151,11 +153,46 @@ VCI_CAN_OBJ standardFrame(quint32 id, quint8 first)
     return f;
 }
 
+// The window's own session on the simulated adapter of `type`, running `channels`: the per-ID
+// page and the relative times take the frames the session hands out.
+bool startSession(MainWindow &w, quint32 type, const QVector<int> &channels)
+{
+    KvDeviceSession *session = w.session();
+    session->setDevice(type, 0);
+    for (int ch : channels)
+        session->addChannel(ch, 500000);
+    return session->start();
+}
+
+// Frames received on `channel` of the simulated adapter, and the window refreshed until its
+// statistics counted `total` frames.
+bool receive(MainWindow &w, quint32 type, int channel, const QVector<VCI_CAN_OBJ> &frames,
+             quint64 total)
+{
+    VSIM_Inject(type, 0, quint32(channel), frames.constData(), quint32(frames.size()));
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        w.refresh();
+        quint64 counted = 0;
+        for (const KvIdStatisticsRow &r : w.idStatistics().rows())
+            counted += r.count;
+        if (counted >= total)
+            return counted == total;
+        if (clock.elapsed() > 5000)
+            return false;
+        QTest::qWait(10);
+    }
+}
+
 } // namespace
 
 class tst_KavriView : public QObject
 {
     Q_OBJECT
+
+private:
+    void checkLayout(MainWindow &w);
 
 private slots:
     void init();
@@ -182,6 +219,10 @@ private slots:
     void transferRefusesBadFiles();
     void stoppedReplaySaysWhere();
     void layoutFitsSmallWindow();
+    void replayControls_data();
+    void replayControls();
+    void stopAndCloseStayResponsive();
+    void screenshots();
     void windowStateIsKept();
 };
 
@@ -254,14 +295,6 @@ void tst_KavriView::windowShowsTraffic()
     QCOMPARE(scroll->value(), scroll->maximum());
     w.viewPages()->setCurrentWidget(w.idStatisticsPanel());
     QTRY_VERIFY_WITH_TIMEOUT(w.idStatisticsPanel()->model()->rowCount() > 3, 10000);
-    const QString shot = QStringLiteral(KAVRIVIEW_SCREENSHOT);
-    QVERIFY2(w.grab().save(shot), qPrintable(shot));
-    w.resize(1024, 700);
-    QTRY_COMPARE(w.size(), QSize(1024, 700));
-    w.refresh();
-    const QString small = QString(shot).replace(QLatin1String(".png"), QLatin1String("-1024.png"));
-    QVERIFY2(w.grab().save(small), qPrintable(small));
-    w.resize(1440, 900);
     // Both wired channels run, so the load plot draws both.
     QVERIFY(w.busLoadPlot()->series(0)->isVisible() && w.busLoadPlot()->series(1)->isVisible());
     QVERIFY(!w.busLoadPlot()->series(2)->isVisible());
@@ -282,7 +315,15 @@ void tst_KavriView::windowShowsTraffic()
     QVERIFY(!tasks->isRunning());
     // Everything channel 0 put on the wire has reached channel 1's buffer.
     QTRY_COMPARE_WITH_TIMEOUT(quint64(rx.frames()), VSIM_SentTotal(4, 0, 0), 10000);
-    w.refresh();
+    // ... and the session has handed every stored frame to the window's statistics.
+    const auto counted = [&w] {
+        w.refresh();
+        quint64 n = 0;
+        for (const KvIdStatisticsRow &r : w.idStatistics().rows())
+            n += r.count;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(counted(), quint64(rx.count()), 10000);
 
     // The counters agree with the buffers and the adapter.
     const KvChannelSet &set0 = KvGlobalSet::instance().channelSets[0];
@@ -329,12 +370,8 @@ void tst_KavriView::windowShowsTraffic()
     WatchModel *watch = w.watch()->model();
     QCOMPARE(watch->rowCount(), rx.countW());
     // The per-ID page counted every frame the buffer stored (nothing was dropped yet).
-    w.refresh();
     const KvIdStatistics &stats = w.idStatistics();
-    quint64 counted = 0;
-    for (const KvIdStatisticsRow &r : stats.rows())
-        counted += r.count;
-    QCOMPARE(counted, quint64(rx.count()));
+    QCOMPARE(counted(), quint64(rx.count()));
     QCOMPARE(stats.rows().size(), rx.countW());
     const int perId = stats.indexOf(0x2A0, false);
     QVERIFY(perId >= 0);
@@ -779,6 +816,7 @@ void tst_KavriView::relativeTimesAndIdPage()
     QFETCH(QStringList, times);
     KvNameMapping::getSingleton().add(0x10, QStringLiteral("Engine"));
     MainWindow w;
+    QVERIFY2(startSession(w, 14, {2}), qPrintable(w.session()->errorString()));
     w.trace()->setChannel(2);
     w.trace()->timeModeBox()->setCurrentIndex(mode);
     const struct
@@ -786,13 +824,13 @@ void tst_KavriView::relativeTimesAndIdPage()
         quint32 id;
         quint32 stamp;
         quint8 first;
-    } frames[] = {{0x10, 10000, 1}, {0x10, 20000, 1}, {0x20, 25000, 7}, {0x10, 40000, 3}};
-    for (const auto &f : frames) {
-        VCI_CAN_OBJ frame = standardFrame(f.id, f.first);
-        frame.TimeStamp = f.stamp;
-        KvBuffer::instance(2).addFrame(&frame, 1, false);
+    } stamped[] = {{0x10, 10000, 1}, {0x10, 20000, 1}, {0x20, 25000, 7}, {0x10, 40000, 3}};
+    QVector<VCI_CAN_OBJ> frames;
+    for (const auto &f : stamped) {
+        frames << standardFrame(f.id, f.first);
+        frames.last().TimeStamp = f.stamp;
     }
-    w.refresh();
+    QVERIFY(receive(w, 14, 2, frames, 4));
     const TraceModel *trace = w.trace()->model();
     QStringList shown;
     for (int row = 0; row < trace->rowCount(); ++row)
@@ -823,16 +861,17 @@ void tst_KavriView::relativeTimesAndIdPage()
 void tst_KavriView::droppedRowsAreReported()
 {
     MainWindow w;
+    QVERIFY2(startSession(w, 14, {3}), qPrintable(w.session()->errorString()));
     w.trace()->setChannel(3);
     w.trace()->setRowLimit(100);
     QCOMPARE(KvBuffer::instance(3).getMaxCount(), 100);
     QCOMPARE(KvBuffer::instance(0).getMaxCount(), 100);
     w.refresh();
     QVERIFY(w.rowsStatus()->isHidden());
+    quint64 total = 0;
     for (int batch : {80, 80, 90}) {
-        QVector<VCI_CAN_OBJ> frames(batch, standardFrame(0x300, 1));
-        KvBuffer::instance(3).addFrame(frames.data(), batch, false);
-        w.refresh();
+        total += quint64(batch);
+        QVERIFY(receive(w, 14, 3, QVector<VCI_CAN_OBJ>(batch, standardFrame(0x300, 1)), total));
     }
     QCOMPARE(w.trace()->model()->rowCount(), 100);
     QVERIFY(!w.rowsStatus()->isHidden());
@@ -847,17 +886,26 @@ void tst_KavriView::transferRefusesBadFiles_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("message");
     QTest::addColumn<int>("bar");
+    QTest::addColumn<QString>("map");
     const QString missing = QStringLiteral("/nonexistent/recording.asc");
     const QString folder = QStringLiteral(KAVRI_EXAMPLES);
     QTest::newRow("replay, empty path") << true << "  "
-                                        << "Choose a recording first." << 37;
-    QTest::newRow("replay, missing file") << true << missing << missing + " does not exist." << 0;
+                                        << "Choose a recording first." << 37 << "";
+    QTest::newRow("replay, missing file")
+        << true << missing << missing + " does not exist." << 0 << "";
     QTest::newRow("replay, a folder")
-        << true << folder << "Cannot read " + folder + ": not a file" << 0;
+        << true << folder << "Cannot read " + folder + ": not a file" << 0 << "";
     QTest::newRow("download, empty path") << false << ""
-                                          << "Choose a firmware image first." << 37;
+                                          << "Choose a firmware image first." << 37 << "";
     QTest::newRow("download, missing file")
-        << false << missing << missing + " does not exist." << 0;
+        << false << missing << missing + " does not exist." << 0 << "";
+    QTest::newRow("replay, map beyond the channels")
+        << true << Examples + "/recording.asc"
+        << "Map: bad channel map entry '1=4': expected FROM=TO with channels 0 to 3, as in 1=0,2=1"
+        << 0 << "1=0, 1=4";
+    QTest::newRow("replay, channel mapped twice")
+        << true << Examples + "/recording.asc"
+        << "Map: channel 1 is mapped twice" << 0 << "1=0,1=1";
 }
 
 // Bad paths are refused with the reason, before the channel is even asked about.
@@ -867,8 +915,10 @@ void tst_KavriView::transferRefusesBadFiles()
     QFETCH(QString, file);
     QFETCH(QString, message);
     QFETCH(int, bar);
+    QFETCH(QString, map);
     KvDeviceSession session;
     TransferPanel panel(&session);
+    panel.channelMapEdit()->setText(map);
     QProgressBar *progress = replay ? panel.replayBar() : panel.downloadBar();
     progress->setValue(37);
     QVERIFY(!(replay ? panel.startReplay(file) : panel.startDownload(file)));
@@ -909,16 +959,20 @@ void tst_KavriView::layoutFitsSmallWindow()
     QTRY_COMPARE(w.size(), QSize(1024, 700));
     // The widest status bar: rows being dropped.
     w.trace()->setRowLimit(100);
-    QVector<VCI_CAN_OBJ> frames(300, standardFrame(0x300, 1));
-    KvBuffer::instance(0).addFrame(frames.data(), 100, false);
-    w.refresh();
-    KvBuffer::instance(0).addFrame(frames.data(), 300, false);
-    w.refresh();
+    QVERIFY2(startSession(w, 4, {0}), qPrintable(w.session()->errorString()));
+    QVERIFY(receive(w, 4, 0, QVector<VCI_CAN_OBJ>(300, standardFrame(0x300, 1)), 300));
     QVERIFY(!w.rowsStatus()->isHidden());
+    checkLayout(w);
+}
+
+// Every control of every page shows whole at the window's size, and a long message moves nothing.
+void tst_KavriView::checkLayout(MainWindow &w)
+{
+    const QSize size = w.size();
     for (QTabWidget *tabs : {w.viewPages(), w.lowerPages()}) {
         for (int i = 0; i < tabs->count(); ++i) {
             tabs->setCurrentIndex(i);
-            QTRY_COMPARE(w.size(), QSize(1024, 700));
+            QTRY_COMPARE(w.size(), size);
             QTRY_VERIFY_WITH_TIMEOUT(clippedWidgets(&w).isEmpty(), 1000);
             const QStringList clipped = clippedWidgets(&w);
             QVERIFY2(clipped.isEmpty(), qPrintable(tabs->tabText(i) + ": " + clipped.join("; ")));
@@ -934,9 +988,239 @@ void tst_KavriView::layoutFitsSmallWindow()
     w.sendPanel()->send();
     w.statusBar()->showMessage(QString(400, QLatin1Char('y')));
     QCoreApplication::processEvents();
-    QCOMPARE(w.size(), QSize(1024, 700));
+    QCOMPARE(w.size(), size);
     for (int i = 0; i < splitters.size(); ++i)
         QCOMPARE(splitters.at(i)->sizes(), sizes.at(i));
+}
+
+void tst_KavriView::replayControls_data()
+{
+    QTest::addColumn<QString>("map");
+    QTest::addColumn<int>("passes");
+    QTest::addColumn<double>("speed");
+    QTest::addColumn<bool>("backToBack");
+    QTest::addColumn<qint64>("gapUs");
+    QTest::addColumn<int>("onWire1");
+    QTest::addColumn<int>("onWire3");
+    // The recording: 6 frames each on can0 (ID 100) and can1 (ID 101), alternating, `gapUs`
+    // apart. Channels 0-1 and 2-3 are wired; the mapped channel's wire partner receives.
+    QTest::newRow("no map: all onto the working channel")
+        << "" << 1 << 1.0 << true << qint64(1000) << 12 << 0;
+    QTest::newRow("can1 alone onto channel 2")
+        << "1=2" << 1 << 1.0 << true << qint64(1000) << 0 << 6;
+    QTest::newRow("both mapped, crossed")
+        << "0=2, 1=0" << 1 << 1.0 << true << qint64(1000) << 6 << 6;
+    QTest::newRow("three passes") << "1=0" << 3 << 1.0 << true << qint64(1000) << 18 << 0;
+    // Without the speed, 11 gaps of 5 s would outlast the wait.
+    QTest::newRow("1000 times faster") << "" << 1 << 1000.0 << false << qint64(5000000) << 12 << 0;
+    // Gaps of an hour: only ignoring the time stamps ends this within the wait.
+    QTest::newRow("time stamps ignored")
+        << "0=2" << 2 << 1.0 << true << qint64(3600000000) << 0 << 12;
+}
+
+// The Replay page's controls on a four-channel adapter: the frames arrive where the map sends
+// them, as often as the passes say, at the speed asked for.
+void tst_KavriView::replayControls()
+{
+    QFETCH(QString, map);
+    QFETCH(int, passes);
+    QFETCH(double, speed);
+    QFETCH(bool, backToBack);
+    QFETCH(qint64, gapUs);
+    QFETCH(int, onWire1);
+    QFETCH(int, onWire3);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("two.log"));
+    QFile log(path);
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    for (int i = 0; i < 12; ++i)
+        log.write(QStringLiteral("(%1.%2) can%3 10%3#%4\n")
+                      .arg(1000 + gapUs * i / 1000000)
+                      .arg(gapUs * i % 1000000, 6, 10, QLatin1Char('0'))
+                      .arg(i % 2)
+                      .arg(i, 2, 16, QLatin1Char('0'))
+                      .toLatin1());
+    log.close();
+
+    MainWindow w;
+    QVERIFY2(startSession(w, 14, {0, 1, 2, 3}), qPrintable(w.session()->errorString()));
+    QVERIFY(w.session()->wire(0, 1) && w.session()->wire(2, 3));
+    KvFrameSubscription wire1(*w.session(), 1);
+    KvFrameSubscription wire3(*w.session(), 3);
+    TransferPanel *page = w.transferPanel();
+    page->channelMapEdit()->setText(map);
+    page->loopBox()->setValue(passes);
+    page->speedBox()->setValue(speed);
+    page->ignoreTimeStampsBox()->setChecked(backToBack);
+    QSignalSpy finished(page, &TransferPanel::replayFinished);
+    QVERIFY2(page->startReplay(path), qPrintable(page->statusText()));
+    QVERIFY(finished.wait(8000));
+    QCOMPARE(page->replayBar()->value(), 100);
+    QCOMPARE(page->replayer()->passesDone(), passes);
+    QVector<KvCanObj> heard1, heard3;
+    QTRY_VERIFY((wire1.take(heard1), wire3.take(heard3),
+                 heard1.size() >= onWire1 && heard3.size() >= onWire3));
+    QCOMPARE(heard1.size(), onWire1);
+    QCOMPARE(heard3.size(), onWire3);
+    // Each channel carries the identifiers of the recording channels mapped onto it alone.
+    QVector<QPair<int, int>> plan{{0, 0}, {1, 0}};
+    QString error;
+    if (!map.isEmpty())
+        QVERIFY(KvReplay::parseChannelMap(map, plan, error));
+    QSet<quint32> ids1, ids3, want1, want3;
+    for (const KvCanObj &r : qAsConst(heard1))
+        ids1 << r.frame.ID;
+    for (const KvCanObj &r : qAsConst(heard3))
+        ids3 << r.frame.ID;
+    for (const auto &p : qAsConst(plan))
+        (p.second == 0 ? want1 : want3) << 0x100u + quint32(p.first);
+    QCOMPARE(ids1, onWire1 ? want1 : QSet<quint32>());
+    QCOMPARE(ids3, onWire3 ? want3 : QSet<quint32>());
+}
+
+// A task waiting out a 10-minute interval and a replay in an hour-long gap: Stop and closing
+// the window leave the interface responsive.
+void tst_KavriView::stopAndCloseStayResponsive()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("gaps.log"));
+    QFile log(path);
+    QVERIFY(log.open(QIODevice::WriteOnly));
+    log.write("(1000.000000) can0 100#01\n(4600.000000) can0 100#02\n");
+    log.close();
+
+    auto *w = new MainWindow;
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->deviceBar()->openButton()->click();
+    w->deviceBar()->startButton()->click();
+    QCOMPARE(w->session()->state(), KvDeviceSession::Started);
+    taskObj slow;
+    CanObj frame;
+    frame.ID = 0x7AB;
+    CanData burst;
+    burst.push(frame);
+    slow.dataList << burst;
+    slow.frames = 1;
+    slow.times = 3;
+    slow.interval = 600000;
+    w->taskPanel()->addTask(slow);
+    QVERIFY(w->taskPanel()->run());
+    w->transferPanel()->maxGapBox()->setValue(3600);
+    QVERIFY2(w->transferPanel()->startReplay(path), qPrintable(w->transferPanel()->statusText()));
+    // The task's first frame is out and it waits its interval; the replay waits its hour.
+    QTRY_VERIFY(w->transferPanel()->replayBar()->value() > 0);
+
+    // A timer shot set before each step fires within the bound: nothing held the event loop.
+    QElapsedTimer clock;
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    clock.start();
+    w->taskPanel()->stop();
+    w->transferPanel()->stopReplay();
+    QTRY_VERIFY_WITH_TIMEOUT(fired && !w->transferPanel()->isReplaying(), 1000);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(!w->taskPanel()->isRunning());
+    QVERIFY(w->transferPanel()->statusText().startsWith(QStringLiteral("Stopped at")));
+
+    // The device bar's Stop takes the session down with both running.
+    auto runBoth = [&] {
+        QVERIFY2(w->taskPanel()->run(), qPrintable(w->taskPanel()->statusText()));
+        QVERIFY2(w->transferPanel()->startReplay(path),
+                 qPrintable(w->transferPanel()->statusText()));
+        QTRY_VERIFY(w->transferPanel()->replayBar()->value() > 0);
+    };
+    runBoth();
+    if (QTest::currentTestFailed())
+        return;
+    fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    clock.restart();
+    w->deviceBar()->stopButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(fired, 1000);
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(w->session()->state(), KvDeviceSession::Closed);
+    QVERIFY(!w->transferPanel()->isReplaying() && !w->taskPanel()->isRunning());
+
+    // And closing the window with both running.
+    w->deviceBar()->openButton()->click();
+    w->deviceBar()->startButton()->click();
+    QCOMPARE(w->session()->state(), KvDeviceSession::Started);
+    runBoth();
+    if (QTest::currentTestFailed())
+        return;
+    clock.restart();
+    w->close();
+    delete w;
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+}
+
+// With KAVRI_SCREENSHOT_DIR set, the window with traffic at 1024 x 700 and 1440 x 900 is
+// written there as kavri-view-1024x700.png and kavri-view-1440x900.png. Either way every control
+// shows whole at both sizes.
+void tst_KavriView::screenshots()
+{
+    const QString folder = qEnvironmentVariable("KAVRI_SCREENSHOT_DIR");
+    KvNameMapping::getSingleton().add(0x18FEF100, QStringLiteral("EngineSpeed"));
+    KvNameMapping::getSingleton().add(0x0C4, QStringLiteral("BrakePedal"));
+    MainWindow w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.deviceBar()->openButton()->click();
+    w.deviceBar()->startButton()->click();
+    QCOMPARE(w.session()->state(), KvDeviceSession::Started);
+    w.trace()->setChannel(1);
+    // A few identifiers on channel 0, wired to the shown channel 1, each at its own cycle.
+    const struct
+    {
+        quint32 id;
+        int interval;
+        quint8 len;
+    } cyclic[] = {{0x0C4, 10, 4}, {0x18FEF100, 20, 8}, {0x3E8, 50, 2}, {0x7DF, 100, 8}};
+    for (const auto &c : cyclic) {
+        taskObj task;
+        CanObj frame;
+        frame.ID = c.id;
+        frame.ExternFlag = c.id > 0x7FF;
+        frame.DataLen = c.len;
+        for (int b = 0; b < c.len; ++b)
+            frame.Data[b] = quint8(0x11 * (b + 1));
+        CanData burst;
+        burst.push(frame);
+        task.dataList << burst;
+        task.frames = 1;
+        task.times = 1; // per cycle
+        task.interval = c.interval;
+        task.dataIncrease = 1;
+        w.taskPanel()->addTask(task);
+    }
+    w.taskPanel()->setMode(TaskPanel::Parallel);
+    QVERIFY2(w.taskPanel()->run(), qPrintable(w.taskPanel()->statusText()));
+    w.viewPages()->setCurrentWidget(w.idStatisticsPanel());
+    QTRY_VERIFY_WITH_TIMEOUT(w.idStatisticsPanel()->model()->rowCount() == 4, 10000);
+    // The signal page, when the window has one, goes here beside the per-ID page.
+
+    for (const QSize size : {QSize(1024, 700), QSize(1440, 900)}) {
+        w.resize(size);
+        QTRY_COMPARE(w.size(), size);
+        QTRY_VERIFY_WITH_TIMEOUT(w.busLoadPlot()->series(1)->count() > 5, 10000);
+        // The newest rows get their relative times once the session has handed their frames
+        // out.
+        const TraceModel *trace = w.trace()->model();
+        QTRY_VERIFY((w.refresh(), !trace->index(trace->rowCount() - 1, TraceModel::Relative)
+                                       .data()
+                                       .toString()
+                                       .isEmpty()));
+        QVERIFY2(clippedWidgets(&w).isEmpty(), qPrintable(clippedWidgets(&w).join("; ")));
+        if (!folder.isEmpty()) {
+            const QString file = QDir(folder).filePath(
+                QStringLiteral("kavri-view-%1x%2.png").arg(size.width()).arg(size.height()));
+            QVERIFY2(w.grab().save(file), qPrintable(file));
+        }
+    }
+    w.taskPanel()->stop();
+    checkLayout(w);
+    KvNameMapping::getSingleton().clear();
 }
 
 // Size, splitters, columns, time mode, last files and the last device outlive the window.

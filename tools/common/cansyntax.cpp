@@ -320,32 +320,6 @@ bool parseDuration(const QString &text, qint64 &msecs, QString &error)
     return true;
 }
 
-bool parseChannelMap(const QString &text, QVector<QPair<int, int>> &map, QString &error)
-{
-    QVector<QPair<int, int>> result;
-    for (const QString &entry : text.split(QLatin1Char(','))) {
-        const QStringList sides = entry.split(QLatin1Char('='));
-        qint64 from = 0, to = 0;
-        QString why;
-        if (sides.size() != 2 || !parseCount(sides.at(0), 0, 3, from, why) ||
-            !parseCount(sides.at(1), 0, 3, to, why)) {
-            error = QStringLiteral("bad channel map entry '%1': expected FROM=TO with channels 0 "
-                                   "to 3, as in 1=0,2=1")
-                        .arg(entry);
-            return false;
-        }
-        for (const auto &p : result) {
-            if (p.first == from) {
-                error = QStringLiteral("channel %1 is mapped twice").arg(from);
-                return false;
-            }
-        }
-        result.append({int(from), int(to)});
-    }
-    map = result;
-    return true;
-}
-
 bool parseTimeMode(const QString &text, TimeMode &mode, QString &error)
 {
     static const QString modes = QStringLiteral("adzA");

@@ -64,9 +64,6 @@ bool parseSize(const QString &text, qint64 &bytes, QString &error);
 // A duration with an optional s, m or h: "10m" -> 600000 ms, "90" -> 90000 ms.
 bool parseDuration(const QString &text, qint64 &msecs, QString &error);
 
-// "1=0,2=1": recording channel -> engine channel, both 0 to 3, each recording channel once.
-bool parseChannelMap(const QString &text, QVector<QPair<int, int>> &map, QString &error);
-
 // How candump's -t prints a frame's time: a (absolute), d (delta), z (zero-based), A (date).
 enum class TimeMode { None, Absolute, Delta, Zero, Date };
 bool parseTimeMode(const QString &text, TimeMode &mode, QString &error);

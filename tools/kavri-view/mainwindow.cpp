@@ -1,6 +1,5 @@
 #include "mainwindow.h"
 
-#include "bufferfeed.h"
 #include "busloadplot.h"
 #include "devcan.h"
 #include "devicebar.h"
@@ -8,6 +7,7 @@
 #include "idstatisticspanel.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
+#include "kvframesubscription.h"
 #include "nameeditor.h"
 #include "recordpanel.h"
 #include "sendpanel.h"
@@ -19,6 +19,9 @@
 #include "watchpanel.h"
 
 #include <QtCore/QSettings>
+
+#include <algorithm>
+
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
@@ -51,7 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
       transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
       status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
       loadPlot(new BusLoadPlot), rowsLabel(new QLabel), pages(new QTabWidget),
-      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)), lower(new QSplitter(Qt::Horizontal))
+      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
+      lower(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -130,9 +134,15 @@ void MainWindow::workOn(int channel)
 void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
-    // The statistics describe one channel: they start again from what its buffer holds.
-    feed = std::make_unique<BufferFeed>(KvBuffer::instance(channel));
+    // The statistics describe one channel: they start again with its next frames. A refresh
+    // cycle at full bus load brings a few thousand; the bound leaves room for a stalled window.
+    feed = std::make_unique<KvFrameSubscription>(*device, channel, 1 << 18);
+    feedDropped = 0;
+    stored = 0;
+    lastCount = KvBuffer::instance(channel).count();
+    lastFrames = quint32(KvBuffer::instance(channel).frames());
     idStats.clear();
+    tracePanel->model()->clearTimes();
     timer.setInterval(KvBuffer::instance(channel).getRefreshCycle());
     refresh();
 }
@@ -162,30 +172,49 @@ void MainWindow::refresh()
     showDroppedRows();
 }
 
-// The one place the statistics and the trace's relative times are fed: the rows the shown
-// channel's buffer stored since the last cycle. A feed of the buffered frames themselves replaces
-// this reading back of display rows.
+// The one place the statistics and the trace's relative times are fed: the frames the shown
+// channel's buffer stored since the last cycle, from the session's fan-out.
 void MainWindow::feedStatistics()
 {
-    const QVector<KvCanObj> records = feed->take();
-    if (feed->restarted()) {
+    KvBuffer &buffer = KvBuffer::instance(tracePanel->channel());
+    const int count = buffer.count();
+    const quint32 frames = quint32(buffer.frames());
+    // An emptied list or reset totals (a wrapping 32-bit counter: a step above half its range is
+    // a reset): what was derived from the earlier rows no longer matches the list.
+    if (count < lastCount || frames - lastFrames > 0x80000000u) {
         idStats.clear();
         tracePanel->model()->clearTimes();
+        stored = 0;
     }
+    lastCount = count;
+    lastFrames = frames;
+    QVector<KvCanObj> records;
+    feed->take(records);
+    const quint64 dropped = feed->dropped();
+    if (dropped != feedDropped) {
+        // Times with a hole can no longer be placed beside their rows; they start again.
+        tracePanel->model()->clearTimes();
+        stored += qint64(dropped - feedDropped);
+        feedDropped = dropped;
+    }
+    stored += records.size();
     QVector<KvFrameTime> times;
     times.reserve(records.size());
-    for (const KvCanObj &r : records)
+    for (const KvCanObj &r : qAsConst(records))
         times << idStats.add(r);
-    tracePanel->model()->appendTimes(times, feed->count(), feed->frames());
+    // The newest time belongs to the newest row the session's reader has handed out: the rows
+    // still waiting in the save queue come after it.
+    const int waiting = std::min(buffer.countRt(), count);
+    tracePanel->model()->appendTimes(times, count - waiting, frames - quint32(waiting));
 }
 
 void MainWindow::showDroppedRows()
 {
     const KvBuffer &buffer = KvBuffer::instance(tracePanel->channel());
     const int held = buffer.count();
-    const bool dropping = held >= buffer.getMaxCount() && feed->stored() > held;
+    const bool dropping = held >= buffer.getMaxCount() && stored > held;
     rowsLabel->setVisible(dropping);
-    rowsLabel->setText(dropping ? tr("showing the newest %L1 of %L2").arg(held).arg(feed->stored())
+    rowsLabel->setText(dropping ? tr("showing the newest %L1 of %L2").arg(held).arg(stored)
                                 : QString());
 }
 

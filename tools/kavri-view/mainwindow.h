@@ -8,10 +8,10 @@
 
 #include <memory>
 
-class BufferFeed;
 class BusLoadPlot;
 class DeviceBar;
 class KvDeviceSession;
+class KvFrameSubscription;
 class FilterEditor;
 class IdStatisticsPanel;
 class QLabel;
@@ -34,6 +34,10 @@ class WatchPanel;
 // send, task, filter and transfer pages work on the device bar's channel. Beside the watch list
 // the per-identifier page shows the shown channel's KvIdStatistics; the status bar adds a live
 // plot of every running channel's bus load and says when the buffer's row limit drops rows.
+//
+// The statistics and the trace's relative times are fed from a KvFrameSubscription of the shown
+// channel: the frames the buffer stored, as the session's reader hands them out, so they see
+// exactly the stored frames while the session runs, whatever the row limit keeps.
 //
 // The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
 // splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
@@ -91,7 +95,11 @@ private:
     TrafficStatus *status;
     QTimer timer;
     KvIdStatistics idStats;
-    std::unique_ptr<BufferFeed> feed; // reads the shown channel's new rows
+    std::unique_ptr<KvFrameSubscription> feed; // the shown channel's stored frames
+    qint64 stored = 0;       // frames the feed delivered or dropped since the list was emptied
+    quint64 feedDropped = 0; // the feed's dropped() when last read
+    int lastCount = 0;       // the shown buffer's rows and frame total when last read
+    quint32 lastFrames = 0;
     IdStatisticsPanel *idPage;
     BusLoadPlot *loadPlot;
     QLabel *rowsLabel;

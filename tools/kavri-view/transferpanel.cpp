@@ -5,24 +5,48 @@
 #include "canwritethread.h"
 #include "devcan.h"
 #include "kvdevicesession.h"
-#include "kvsendfilethread.h"
+#include "kvreplay.h"
 #include "kvsendfirmwarethread.h"
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtWidgets/QCheckBox>
+#include <QtWidgets/QDoubleSpinBox>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QGridLayout>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QProgressBar>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QSpinBox>
 #include <QtWidgets/QVBoxLayout>
 
 TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
-    : QWidget(parent), session(s), replayFile(new QLineEdit), imageFile(new QLineEdit),
-      replayProgress(new QProgressBar), downloadProgress(new QProgressBar), status(new QLabel)
+    : QWidget(parent), session(s), replayFile(new QLineEdit), speed(new QDoubleSpinBox),
+      loops(new QSpinBox), maxGap(new QDoubleSpinBox), ignoreStamps(new QCheckBox),
+      channelMap(new QLineEdit), imageFile(new QLineEdit), replayProgress(new QProgressBar),
+      downloadProgress(new QProgressBar), status(new QLabel), replay(new KvReplay(*s))
 {
-    replayFile->setPlaceholderText(tr("recording (.asc, .csv or binary)"));
+    replayFile->setPlaceholderText(tr("recording (ASC, BLF, candump, CSV, ...)"));
+    speed->setRange(0.001, 1000);
+    speed->setDecimals(3);
+    speed->setValue(1);
+    speed->setSuffix(QStringLiteral(" x"));
+    speed->setToolTip(tr("Play the recorded gaps this many times faster."));
+    loops->setRange(1, 1000000);
+    loops->setToolTip(tr("Replay the file this many times."));
+    maxGap->setRange(0, 3600);
+    maxGap->setDecimals(1);
+    maxGap->setValue(10);
+    maxGap->setSuffix(tr(" s"));
+    maxGap->setToolTip(tr("Longest pause between two frames."));
+    ignoreStamps->setText(tr("Back to back"));
+    ignoreStamps->setToolTip(tr("Ignore the time stamps: send the frames without pauses."));
+    connect(ignoreStamps, &QCheckBox::toggled, maxGap, &QWidget::setDisabled);
+    channelMap->setPlaceholderText(tr("all onto the channel, or 1=0,2=1"));
+    channelMap->setToolTip(tr("Recording channel onto device channel, both counted from 0 (ASC "
+                              "and BLF channel 1 and candump can0 are channel 0); channels "
+                              "left out of the map are not replayed."));
     // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
     status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     imageFile->setPlaceholderText(tr("firmware image"));
@@ -55,13 +79,35 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
     row(
         0, tr("Replay"), replayFile, replayProgress, [this] { startReplay(replayFile->text()); },
         [this] { stopReplay(); });
+    auto *options = new QGridLayout;
+    options->addWidget(new QLabel(tr("Speed")), 0, 0);
+    options->addWidget(speed, 0, 1);
+    options->addWidget(new QLabel(tr("Passes")), 0, 2);
+    options->addWidget(loops, 0, 3);
+    options->addWidget(new QLabel(tr("Max gap")), 1, 0);
+    options->addWidget(maxGap, 1, 1);
+    options->addWidget(ignoreStamps, 1, 2, 1, 2);
+    options->addWidget(new QLabel(tr("Map")), 2, 0);
+    options->addWidget(channelMap, 2, 1, 1, 3);
+    options->setColumnStretch(4, 1);
+    grid->addLayout(options, 2, 1, 1, 4);
     row(
-        2, tr("Firmware"), imageFile, downloadProgress,
+        3, tr("Firmware"), imageFile, downloadProgress,
         [this] { startDownload(imageFile->text()); }, [this] { stopDownload(); });
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addWidget(status);
     layout->addStretch();
+
+    connect(replay.get(), &KvReplay::progressChanged, replayProgress, &QProgressBar::setValue);
+    connect(replay.get(), &KvReplay::passStarted, this, [this](int pass) {
+        if (pass > 1)
+            report(tr("Replaying %1, pass %2 of %3...")
+                       .arg(QFileInfo(replay->fileName()).fileName())
+                       .arg(pass)
+                       .arg(loops->value()));
+    });
+    connect(replay.get(), &KvReplay::finished, this, &TransferPanel::replayEnded);
 
     // A download whose transmit thread went away with the device will not be finished by it.
     connect(session, &KvDeviceSession::stateChanged, this, [this](KvDeviceSession::State state) {
@@ -72,7 +118,8 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
 
 TransferPanel::~TransferPanel()
 {
-    stopReplay();
+    // The replay's destructor waits for its threads: at most one pause slice.
+    replay.reset();
     stopDownload();
 }
 
@@ -134,14 +181,34 @@ QString TransferPanel::statusText() const
 
 bool TransferPanel::startReplay(const QString &fileName)
 {
-    if (!readable(fileName, replayProgress, tr("a recording")) || !channelStarted() ||
-        isReplaying())
+    if (!readable(fileName, replayProgress, tr("a recording")) || isReplaying())
         return false;
+    QVector<QPair<int, int>> map;
     QString why;
+    if (!channelMap->text().trimmed().isEmpty() &&
+        !KvReplay::parseChannelMap(channelMap->text(), map, why)) {
+        report(tr("Map: %1").arg(why));
+        return false;
+    }
+    replay->setChannel(ch);
+    replay->setChannelMap(map);
+    for (int target : replay->targetChannels()) {
+        if (!DevCan::instance().isStarted(ulong(target))) {
+            report(tr("Start channel %1 first.").arg(target));
+            return false;
+        }
+    }
     const QString format = formatOf(fileName, &why);
     if (format.isEmpty()) {
         replayProgress->setValue(0);
         report(why);
+        return false;
+    }
+    // Payload bytes alone take their frame from the Send page; every other format carries its
+    // frames and is replayed with its own pacing.
+    const bool payloads = format == QLatin1String("bin");
+    if (payloads && !map.isEmpty()) {
+        report(tr("Map: a binary file has no channels to map."));
         return false;
     }
     taskObj task;
@@ -152,54 +219,65 @@ bool TransferPanel::startReplay(const QString &fileName)
     }
     replayFile->setText(fileName);
     replayProgress->setValue(0);
-    replay = std::make_unique<KvSendFileThread>(ulong(ch));
-    // Payload bytes alone take their frame from the Send page; every other format carries its
-    // frames and is replayed with its own pacing.
-    if (format == QLatin1String("bin"))
+    if (payloads)
         replay->setFileType(0);
     else
         replay->setFormat(format);
     replay->setFileName(fileName);
     replay->setParameter(task);
-    connect(replay.get(), &KvSendFileThread::progressValueChanged, replayProgress,
-            &QProgressBar::setValue);
-    replayBegan = false;
-    replayStopped = false;
-    replayRefused = false;
-    connect(replay.get(), &KvSendFileThread::begainSend, this, [this] { replayBegan = true; });
-    connect(replay.get(), &KvSendFileThread::errorSignal, this, [this] {
-        replayRefused = true;
-        report(tr("The adapter refused a frame of the replay."));
-    });
-    connect(replay.get(), &QThread::finished, this, [this] {
-        if (replayStopped) {
-            report(tr("Stopped at %1 %").arg(replayProgress->value()));
-        } else if (!replayBegan) {
-            replayProgress->setValue(0);
-            report(tr("Not a recording the replay can read."));
-        } else if (!replayRefused) {
-            replayProgress->setValue(100);
-            report(tr("Replay finished."));
-        }
-        emit replayFinished();
-    });
-    replay->start();
-    report(tr("Replaying %1 on channel %2...").arg(QFileInfo(fileName).fileName()).arg(ch));
+    replay->setSpeed(speed->value());
+    replay->setLoops(loops->value());
+    replay->setMaxGap(ignoreStamps->isChecked() ? 0 : qint64(maxGap->value() * 1000));
+    if (!replay->start()) {
+        report(replay->errorString());
+        return false;
+    }
+    report(tr("Replaying %1 on channel %2...")
+               .arg(QFileInfo(fileName).fileName())
+               .arg(map.isEmpty() ? QString::number(ch) : channelMap->text().trimmed()));
     return true;
+}
+
+void TransferPanel::replayEnded()
+{
+    switch (replay->endReason()) {
+    case KvSendFileThread::Stopped:
+        report(tr("Stopped at %1 %").arg(replayProgress->value()));
+        break;
+    case KvSendFileThread::NotRun:
+    case KvSendFileThread::Refused:
+        replayProgress->setValue(0);
+        report(tr("Not a recording the replay can read."));
+        break;
+    case KvSendFileThread::TransmitRefused:
+        report(tr("The adapter refused a frame of the replay."));
+        break;
+    case KvSendFileThread::ReadError:
+        report(tr("Stopped at a truncated or broken file (%1 %): %2")
+                   .arg(replayProgress->value())
+                   .arg(replay->errorString()));
+        break;
+    case KvSendFileThread::EndOfData:
+        replayProgress->setValue(100);
+        if (replay->sentFrames() == 0)
+            report(tr("Replay finished: no frame to send for these channels."));
+        else if (replay->passesDone() > 1)
+            report(tr("Replay finished, %1 passes.").arg(replay->passesDone()));
+        else
+            report(tr("Replay finished."));
+        break;
+    }
+    emit replayFinished();
 }
 
 void TransferPanel::stopReplay()
 {
-    if (isReplaying()) {
-        replayStopped = true;
-        replay->stop();
-        replay->waitForFinish();
-    }
+    replay->stop();
 }
 
 bool TransferPanel::isReplaying() const
 {
-    return replay && !replay->isFinished();
+    return replay->isRunning();
 }
 
 bool TransferPanel::startDownload(const QString &fileName)

@@ -9,16 +9,25 @@
 #include <memory>
 
 class KvDeviceSession;
-class KvSendFileThread;
+class KvReplay;
 class KvSendFirmwareThread;
+class QCheckBox;
+class QDoubleSpinBox;
 class QLabel;
+class QSpinBox;
 class QLineEdit;
 class QProgressBar;
 
-// File transfers on the working channel, each with a progress bar: replaying a recording
-// (binary, CSV or ASC, chosen by the file's suffix) and downloading a firmware image. The replay
+// File transfers on the working channel, each with a progress bar: replaying a recording (any
+// format the registry tells by its content) and downloading a firmware image. The replay
 // sends straight to the adapter; the download goes through the channel's transmit pipe, so its
 // end is the transmit thread's tailSignal after the finish command.
+//
+// The replay runs a KvReplay with the page's settings: speed factor, passes, the longest pause
+// (or none: time stamps ignored) and a channel map ("1=0,2=1": recording channel onto device
+// channel; empty, every channel onto the working channel). A bad field is named in the status
+// ("Map: ..."), and nothing starts. Stop only asks the replay to end; the page says where it
+// stopped once it has, so the window never waits on a pause.
 //
 // The replay reports progress per frame as the reader's position in the file, so lines after the
 // last frame (an ASC file's closing lines) keep it below 100 %; a replay that ends by itself,
@@ -56,6 +65,12 @@ public:
     QString statusText() const;
 
     QProgressBar *replayBar() const { return replayProgress; }
+    QDoubleSpinBox *speedBox() const { return speed; }
+    QSpinBox *loopBox() const { return loops; }
+    QDoubleSpinBox *maxGapBox() const { return maxGap; }
+    QCheckBox *ignoreTimeStampsBox() const { return ignoreStamps; }
+    QLineEdit *channelMapEdit() const { return channelMap; }
+    KvReplay *replayer() const { return replay.get(); }
     QProgressBar *downloadBar() const { return downloadProgress; }
 
 signals:
@@ -64,6 +79,7 @@ signals:
 
 private:
     bool channelStarted();
+    void replayEnded();
     // False, with the reason shown, for an empty path or a file that cannot be read; `what`
     // names the file's kind ("a recording").
     bool readable(const QString &fileName, QProgressBar *bar, const QString &what);
@@ -73,15 +89,17 @@ private:
     int ch = 0;
     std::function<bool(taskObj &)> startFrame;
     QLineEdit *replayFile;
+    QDoubleSpinBox *speed;
+    QSpinBox *loops;
+    QDoubleSpinBox *maxGap;
+    QCheckBox *ignoreStamps;
+    QLineEdit *channelMap;
     QLineEdit *imageFile;
     QProgressBar *replayProgress;
     QProgressBar *downloadProgress;
     QLabel *status;
-    std::unique_ptr<KvSendFileThread> replay;
+    std::unique_ptr<KvReplay> replay;
     std::unique_ptr<KvSendFirmwareThread> download;
-    bool replayBegan = false;
-    bool replayStopped = false;
-    bool replayRefused = false;
     bool downloadSent = true;
     bool downloadStopped = false;
     QMetaObject::Connection tailConnection;

@@ -10,6 +10,7 @@
 #include "kvnamemapping.h"
 #include "kvnamexmlreader.h"
 #include "kvpipe.h"
+#include "kvreplay.h"
 #include "kvsendfilethread.h"
 #include "kvsendfirmwarethread.h"
 #include "record.h"
@@ -324,7 +325,7 @@ int runReplay(const QStringList &args)
     QVector<QPair<int, int>> map;
     if (parser.isSet("map")) {
         QString error;
-        if (!cansyntax::parseChannelMap(parser.value("map"), map, error))
+        if (!KvReplay::parseChannelMap(parser.value("map"), map, error))
             return fail(QStringLiteral("bad --map: %1").arg(error), 2);
     }
     bool idOk = false;
@@ -354,107 +355,56 @@ int runReplay(const QStringList &args)
     burst.push(templateFrame);
     task.dataList << burst;
 
-    // One replay thread per target channel, each reading the file for its recording channel.
-    struct Target
-    {
-        int from; // recording channel, -1: all
-        int to;
-    };
-    QVector<Target> targets;
-    if (map.isEmpty())
-        targets.append({-1, int(device.channel)});
-    for (const auto &m : qAsConst(map))
-        targets.append({m.first, m.second});
-    QVector<int> extra;
-    for (const Target &t : qAsConst(targets))
-        extra << t.to;
-
     int exitCode = 0;
+    QString why;
     qint64 sent = 0, skipped = 0, errorFrames = 0;
     qint64 perChannel[5] = {};
     QMap<int, qint64> perTarget;
-    bool begunAll = true, refused = false, broken = false, cut = false;
-    QString why;
+    KvSendFileThread::EndReason ended = KvSendFileThread::NotRun;
     {
         KvDeviceSession session;
+        KvReplay replay(session);
+        replay.setFileName(file);
+        if (unpacedAsc)
+            replay.setFileType(detected->replayFileType);
+        else
+            replay.setFormat(format);
+        replay.setChannel(int(device.channel));
+        replay.setChannelMap(map);
+        replay.setMaxGap(parser.isSet("ignore-timestamps") ? 0 : maxGap);
+        replay.setSpeed(speed);
+        replay.setLoops(loops);
+        replay.setParameter(task);
         std::unique_ptr<TraceStream> trace(
             device.wire >= 0 ? new TraceStream(session, uint(device.wire)) : nullptr);
         if (trace)
             trace->setOutput(output);
-        if (!startSession(session, device, extra))
+        if (!startSession(session, device, replay.targetChannels()))
             return 1;
         ProgressBar bar(QStringLiteral("replay"));
-        for (qint64 loop = 0; loop < loops && !interrupted() && !refused && !broken; ++loop) {
-            std::vector<std::unique_ptr<KvSendFileThread>> threads;
-            for (const Target &t : qAsConst(targets)) {
-                threads.emplace_back(new KvSendFileThread(ulong(t.to)));
-                KvSendFileThread &replay = *threads.back();
-                session.addSender(&replay);
-                if (unpacedAsc)
-                    replay.setFileType(detected->replayFileType);
-                else
-                    replay.setFormat(format);
-                replay.setMaxGap(parser.isSet("ignore-timestamps") ? 0 : maxGap);
-                replay.setSpeed(speed);
-                replay.setChannelFilter(t.from);
-                replay.setFileName(file);
-                replay.setParameter(task);
-                if (threads.size() == 1)
-                    QObject::connect(&replay, &KvSendFileThread::progressValueChanged, &replay,
-                                     [&](int p) { bar.set(p); });
-            }
-            for (auto &t : threads)
-                t->start();
-            runUntil(
-                -1,
-                [&] {
-                    for (auto &t : threads) {
-                        if (!t->isFinished())
-                            return false;
-                    }
-                    return true;
-                },
-                [&] {
-                    if (trace)
-                        trace->pump();
-                },
-                20);
-            for (std::size_t i = 0; i < threads.size(); ++i) {
-                KvSendFileThread &replay = *threads[i];
-                replay.stop();
-                replay.waitForFinish();
-                session.removeSender(&replay);
-                sent += replay.sentFrames();
-                skipped += replay.skippedLines();
-                errorFrames += replay.errorFrames();
-                perTarget[targets[int(i)].to] += replay.sentFrames();
-                for (int c = 0; c < 5; ++c)
-                    perChannel[c] += replay.sentFromChannel(c);
-                switch (replay.endReason()) {
-                case KvSendFileThread::Refused:
-                case KvSendFileThread::NotRun:
-                    begunAll = false;
-                    why = replay.errorString();
-                    break;
-                case KvSendFileThread::TransmitRefused:
-                    refused = true;
-                    break;
-                case KvSendFileThread::ReadError:
-                    broken = true;
-                    why = replay.errorString();
-                    break;
-                case KvSendFileThread::Stopped:
-                    cut = true;
-                    break;
-                case KvSendFileThread::EndOfData:
-                    break;
-                }
-            }
-            if (!begunAll)
-                break;
-        }
+        QObject::connect(&replay, &KvReplay::progressChanged, &replay, [&](int p) { bar.set(p); });
+        if (!replay.start())
+            return fail(replay.errorString());
+        runUntil(
+            -1, [&] { return !replay.isRunning(); },
+            [&] {
+                if (trace)
+                    trace->pump();
+            },
+            20);
+        // Interrupted: the threads end within a pause slice, and the replay with them.
+        replay.stop();
+        replay.waitForFinished();
         QCoreApplication::processEvents();
         bar.finish();
+        sent = replay.sentFrames();
+        skipped = replay.skippedLines();
+        errorFrames = replay.errorFrames();
+        perTarget = replay.sentPerChannel();
+        for (int c = 0; c < 5; ++c)
+            perChannel[c] = replay.sentFromChannel(c);
+        ended = replay.endReason();
+        why = replay.errorString();
         if (trace) {
             runUntil(1000, [&] {
                 trace->pump();
@@ -467,9 +417,9 @@ int runReplay(const QStringList &args)
     }
     if (pipeClosed())
         return 0;
-    if (!begunAll)
+    if (ended == KvSendFileThread::Refused || ended == KvSendFileThread::NotRun)
         return fail(why.isEmpty() ? QStringLiteral("cannot read %1 as %2").arg(file, format) : why);
-    if (refused)
+    if (ended == KvSendFileThread::TransmitRefused)
         return fail(QStringLiteral("transmit refused while replaying %1").arg(file));
     QStringList channels;
     for (auto it = perTarget.cbegin(); it != perTarget.cend(); ++it)
@@ -491,9 +441,9 @@ int runReplay(const QStringList &args)
                     .arg(skipped)
                     .arg(errorFrames);
     report().flush();
-    if (cut || interrupted())
+    if (ended == KvSendFileThread::Stopped || interrupted())
         return CutShort;
-    if (broken)
+    if (ended == KvSendFileThread::ReadError)
         exitCode = fail(QStringLiteral("stopped at a truncated or broken file: %1").arg(why));
     else if (sent == 0)
         exitCode = fail(QStringLiteral("no frames to replay in %1").arg(file));
