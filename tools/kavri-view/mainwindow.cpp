@@ -2,6 +2,7 @@
 
 #include "bufferfeed.h"
 #include "busloadplot.h"
+#include "chargingpanel.h"
 #include "devcan.h"
 #include "devicebar.h"
 #include "filtereditor.h"
@@ -50,8 +51,9 @@ MainWindow::MainWindow(QWidget *parent)
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
       transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
       status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
-      loadPlot(new BusLoadPlot), rowsLabel(new QLabel), pages(new QTabWidget),
-      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)), lower(new QSplitter(Qt::Horizontal))
+      loadPlot(new BusLoadPlot), charging(new ChargingPanel), rowsLabel(new QLabel),
+      pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
+      lower(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -71,6 +73,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     views->addTab(watchPanel, tr("Watch"));
     views->addTab(idPage, tr("Per ID"));
+    views->addTab(charging, tr("Charging"));
+    connect(charging, &ChargingPanel::failed, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     lower->addWidget(views);
     lower->addWidget(pages);
     lower->setStretchFactor(0, 3);
@@ -130,6 +135,7 @@ void MainWindow::workOn(int channel)
 void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
+    charging->setChannel(channel);
     // The statistics describe one channel: they start again from what its buffer holds.
     feed = std::make_unique<BufferFeed>(KvBuffer::instance(channel));
     idStats.clear();
@@ -152,6 +158,7 @@ void MainWindow::refresh()
     tracePanel->refresh();
     watchPanel->refresh();
     idPage->refresh();
+    charging->refresh();
     const bool running = DevCan::instance().isStarted(ulong(channel));
     status->update(channel, running ? DevCan::instance().maxBaudrate(ulong(channel)) : 0);
     int rates[BusLoadPlot::Channels];
@@ -202,6 +209,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("files/replay"), transfers->replayFileName());
     s.setValue(QStringLiteral("files/firmware"), transfers->imageFileName());
     s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
+    charging->saveSettings(s);
     const DeviceConfig c = bar->config();
     s.setValue(QStringLiteral("device/type"), c.type);
     s.setValue(QStringLiteral("device/index"), c.index);
@@ -227,6 +235,7 @@ void MainWindow::restoreSettings()
     transfers->setReplayFileName(s.value(QStringLiteral("files/replay")).toString());
     transfers->setImageFileName(s.value(QStringLiteral("files/firmware")).toString());
     tasks->setLastFile(s.value(QStringLiteral("files/tasks")).toString());
+    charging->restoreSettings(s);
     if (s.contains(QStringLiteral("device/type"))) {
         DeviceConfig c;
         c.type = s.value(QStringLiteral("device/type")).toUInt();

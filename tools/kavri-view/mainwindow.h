@@ -10,6 +10,7 @@
 
 class BufferFeed;
 class BusLoadPlot;
+class ChargingPanel;
 class DeviceBar;
 class KvDeviceSession;
 class FilterEditor;
@@ -34,6 +35,7 @@ class WatchPanel;
 // send, task, filter and transfer pages work on the device bar's channel. Beside the watch list
 // the per-identifier page shows the shown channel's KvIdStatistics; the status bar adds a live
 // plot of every running channel's bus load and says when the buffer's row limit drops rows.
+// The charging page follows the shown channel's GB/T 27930 dialogue, or a recording of one.
 //
 // The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
 // splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
@@ -63,6 +65,7 @@ public:
     IdStatisticsPanel *idStatisticsPanel() const { return idPage; }
     const KvIdStatistics &idStatistics() const { return idStats; }
     BusLoadPlot *busLoadPlot() const { return loadPlot; }
+    ChargingPanel *chargingPanel() const { return charging; }
     // "showing the newest 30,000 of 133,642" while the row limit drops rows, else empty.
     QLabel *rowsStatus() const { return rowsLabel; }
     QTabWidget *lowerPages() const { return pages; }
@@ -94,6 +97,7 @@ private:
     std::unique_ptr<BufferFeed> feed; // reads the shown channel's new rows
     IdStatisticsPanel *idPage;
     BusLoadPlot *loadPlot;
+    ChargingPanel *charging;
     QLabel *rowsLabel;
     QTabWidget *pages;
     QTabWidget *views;
