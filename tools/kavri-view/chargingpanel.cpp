@@ -63,8 +63,8 @@ ChargingPanel::ChargingPanel(QWidget *parent)
       openBtn(new QPushButton(tr("Open recording…"))), resetBtn(new QPushButton(tr("Reset"))),
       source(new QLabel), pictureView(textTable({tr("Item"), tr("Value")})),
       events(textTable({tr("Time (s)"), tr("Event")})),
-      voltage(new ChargingPlot(tr("voltage"), QStringLiteral("V"))),
-      current(new ChargingPlot(tr("current"), QStringLiteral("A"))),
+      voltage(new ChargingPlot(tr("Voltage"), QStringLiteral("V"))),
+      current(new ChargingPlot(tr("Current"), QStringLiteral("A"))),
       columns(new QSplitter(Qt::Horizontal))
 {
     live->setToolTip(tr("Decode the shown channel's charging dialogue as it arrives"));
@@ -89,8 +89,10 @@ ChargingPanel::ChargingPanel(QWidget *parent)
     right->addWidget(current);
     columns->addWidget(left);
     columns->addWidget(right);
-    columns->setStretchFactor(0, 1);
-    columns->setStretchFactor(1, 1);
+    // The picture's texts need the room more than the plots, which scale to what they get.
+    columns->setStretchFactor(0, 3);
+    columns->setStretchFactor(1, 2);
+    columns->setSizes({600, 400});
     for (QSplitter *s : {left, right, columns})
         s->setChildrenCollapsible(false);
 

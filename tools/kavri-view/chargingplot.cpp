@@ -21,7 +21,10 @@ ChargingPlot::ChargingPlot(const QString &quantity, const QString &unit, QWidget
     small.setPointSizeF(small.pointSizeF() * 0.85);
     plot->legend()->setFont(small);
     xAxis->setTitleText(tr("time (s)"));
-    yAxis->setTitleText(QStringLiteral("%1 (%2)").arg(quantity, unit));
+    // The unit alone titles the value axis: a narrow page keeps its room for the labels.
+    yAxis->setTitleText(unit);
+    setToolTip(tr("%1 demanded by the BMS (BCL) and given by the charger (CCS), in %2")
+                   .arg(quantity, unit));
     for (QValueAxis *axis : {xAxis, yAxis}) {
         axis->setTitleFont(small);
         axis->setLabelsFont(small);
@@ -82,7 +85,8 @@ void ChargingPlot::flush()
     const double margin = std::max((high - low) * 0.05, 1.0);
     xAxis->setRange(left, std::max(right, left + 1));
     yAxis->setRange(low - margin, high + margin);
-    yAxis->applyNiceNumbers();
+    for (QValueAxis *axis : {xAxis, yAxis})
+        axis->applyNiceNumbers();
 }
 
 void ChargingPlot::clear()

@@ -11,7 +11,7 @@ class QValueAxis;
 } // namespace QtCharts
 
 // One quantity of a charging session over time: what the BMS demands against what the charger
-// gives, as two lines over seconds, with the unit on the value axis ("voltage (V)").
+// gives, as two lines over seconds, with the unit on the value axis ("V").
 //
 // Points are taken as the messages come and drawn by flush(), once per refresh cycle, so a poll
 // that brings thousands of messages redraws the chart once. The axes follow the points.
@@ -25,7 +25,7 @@ public:
     enum Line { Demand, Output };
     static constexpr int MaxPoints = 20000;
 
-    // `quantity` and `unit` title the value axis: "voltage", "V".
+    // `unit` titles the value axis, `quantity` the tool tip: "Voltage", "V".
     ChargingPlot(const QString &quantity, const QString &unit, QWidget *parent = nullptr);
 
     void add(Line line, double seconds, double value);
