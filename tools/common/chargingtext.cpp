@@ -48,11 +48,17 @@ QString fields(const KvGbtMessage &m, bool setPairsOnly)
     return parts.join(setPairsOnly ? QLatin1String(", ") : QLatin1String(" "));
 }
 
+// "3.30", "--" for a value not seen (or cut off a short message).
+QString bare(double value, int decimals)
+{
+    return std::isnan(value) ? QStringLiteral("--") : QString::number(value, 'f', decimals);
+}
+
 QString number(double value, int decimals, const char *unit)
 {
     if (std::isnan(value))
         return QStringLiteral("--");
-    return QString::number(value, 'f', decimals) + QLatin1Char(' ') + QString::fromUtf8(unit);
+    return bare(value, decimals) + QLatin1Char(' ') + QString::fromUtf8(unit);
 }
 
 // "BST: soc_reached, other_fault", "CEM: none set", "" before the message came.
@@ -81,7 +87,7 @@ QString versions(const KvGbtPicture &p)
     return either(parts);
 }
 
-// "BMS 750.0 V 250.0 A, charger 200.0-750.0 V 250.0 A": what each side can take or give.
+// "BMS 420.0 V -200.0 A, charger 750.0 V -250.0 A": the most each side can take or give.
 QString limits(const KvGbtPicture &p)
 {
     QStringList parts;
@@ -118,7 +124,7 @@ QString statistics(const KvGbtPicture &p)
     if (p.bsd.code != KvGbtCode::Unknown)
         parts << QStringLiteral("BSD: SOC %1, cells %2-%3, %4 to %5")
                      .arg(number(p.bsd.value("stop_soc_percent"), 0, "%"),
-                          QString::number(p.bsd.value("min_cell_voltage_v"), 'f', 2),
+                          bare(p.bsd.value("min_cell_voltage_v"), 2),
                           number(p.bsd.value("max_cell_voltage_v"), 2, "V"),
                           number(p.bsd.value("min_temperature_c"), 0, "°C"),
                           number(p.bsd.value("max_temperature_c"), 0, "°C"));
