@@ -23,21 +23,6 @@ const char *readiness(quint32 raw)
     return raw == 0x00 ? "not ready" : raw == 0xAA ? "ready" : "invalid";
 }
 
-const char *batteryType(quint32 raw)
-{
-    static const char *const names[] = {nullptr,   "lead-acid",  "NiMH",
-                                        "LiFePO4", "LiMn2O4",    "LiCoO2",
-                                        "ternary", "Li-polymer", "Li-titanate"};
-    if (raw >= 1 && raw <= 8)
-        return names[raw];
-    return raw == 0xFF ? "other" : "unknown";
-}
-
-const char *chargeMode(quint32 raw)
-{
-    return raw == 1 ? "constant voltage" : raw == 2 ? "constant current" : "unknown";
-}
-
 const char *ownership(quint32 raw)
 {
     return raw == 0 ? "leased" : raw == 1 ? "owned" : "unknown";
@@ -149,7 +134,7 @@ public:
 void decodeBrm(Fields &f)
 {
     f.version("version", 1);
-    f.enumeration("battery_type", 4, batteryType);
+    f.enumeration("battery_type", 4, KvGbtMessageInfo::batteryTypeName);
     f.number("rated_capacity_ah", "Ah", 5, 2, 0.1, 0, 1);
     f.voltage("rated_voltage_v", 7);
     f.ascii("manufacturer", 9, 4);
@@ -338,7 +323,7 @@ void decodeFields(KvGbtCode code, Fields &f)
     case C::BCL:
         f.voltage("voltage_demand_v", 1);
         f.current("current_demand_a", 3);
-        f.enumeration("mode", 5, chargeMode);
+        f.enumeration("mode", 5, KvGbtMessageInfo::chargeModeName);
         break;
     case C::BCS:
         decodeBcs(f);

@@ -74,6 +74,21 @@ const char *KvGbtMessageInfo::codeName(KvGbtCode code)
     return info ? info->name : "";
 }
 
+const char *KvGbtMessageInfo::batteryTypeName(quint32 raw)
+{
+    static const char *const names[] = {nullptr,   "lead-acid",  "NiMH",
+                                        "LiFePO4", "LiMn2O4",    "LiCoO2",
+                                        "ternary", "Li-polymer", "Li-titanate"};
+    if (raw >= 1 && raw <= 8)
+        return names[raw];
+    return raw == 0xFF ? "other" : "unknown";
+}
+
+const char *KvGbtMessageInfo::chargeModeName(quint32 raw)
+{
+    return raw == 1 ? "constant voltage" : raw == 2 ? "constant current" : "unknown";
+}
+
 const char *KvGbtMessageInfo::phaseName(KvGbtPhase phase)
 {
     switch (phase) {

@@ -71,6 +71,10 @@ struct KAVRI_EXPORT KvGbtMessageInfo
     static const char *codeName(KvGbtCode code);
     // "handshake", "recognition", "configuration", "charging", "ending", "error"; "" for None.
     static const char *phaseName(KvGbtPhase phase);
+    // BRM battery_type: "LiFePO4", "other" (0xFF), "unknown" (not one of the standard's).
+    static const char *batteryTypeName(quint32 raw);
+    // BCL mode: "constant voltage", "constant current", "unknown".
+    static const char *chargeModeName(quint32 raw);
 };
 
 // One decoded field. Numbers carry their physical value in `value` (raw x scale + offset, in

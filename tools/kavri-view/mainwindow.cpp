@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "busloadplot.h"
+#include "chargingpanel.h"
 #include "devcan.h"
 #include "devicebar.h"
 #include "filtereditor.h"
@@ -53,8 +54,8 @@ MainWindow::MainWindow(QWidget *parent)
       tasks(new TaskPanel), filter(new FilterEditor), namesPage(new NameEditor),
       transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
       status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
-      loadPlot(new BusLoadPlot), rowsLabel(new QLabel), pages(new QTabWidget),
-      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
+      loadPlot(new BusLoadPlot), charging(new ChargingPanel), rowsLabel(new QLabel),
+      pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
       lower(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
@@ -75,6 +76,9 @@ MainWindow::MainWindow(QWidget *parent)
 
     views->addTab(watchPanel, tr("Watch"));
     views->addTab(idPage, tr("Per ID"));
+    views->addTab(charging, tr("Charging"));
+    connect(charging, &ChargingPanel::failed, this,
+            [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     lower->addWidget(views);
     lower->addWidget(pages);
     lower->setStretchFactor(0, 3);
@@ -134,6 +138,7 @@ void MainWindow::workOn(int channel)
 void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
+    charging->setChannel(channel);
     // The statistics describe one channel: they start again with its next frames. A refresh
     // cycle at full bus load brings a few thousand; the bound leaves room for a stalled window.
     feed = std::make_unique<KvFrameSubscription>(*device, channel, 1 << 18);
@@ -162,6 +167,7 @@ void MainWindow::refresh()
     tracePanel->refresh();
     watchPanel->refresh();
     idPage->refresh();
+    charging->refresh();
     const bool running = DevCan::instance().isStarted(ulong(channel));
     status->update(channel, running ? DevCan::instance().maxBaudrate(ulong(channel)) : 0);
     int rates[BusLoadPlot::Channels];
@@ -231,6 +237,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("files/replay"), transfers->replayFileName());
     s.setValue(QStringLiteral("files/firmware"), transfers->imageFileName());
     s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
+    charging->saveSettings(s);
     const DeviceConfig c = bar->config();
     s.setValue(QStringLiteral("device/type"), c.type);
     s.setValue(QStringLiteral("device/index"), c.index);
@@ -256,6 +263,7 @@ void MainWindow::restoreSettings()
     transfers->setReplayFileName(s.value(QStringLiteral("files/replay")).toString());
     transfers->setImageFileName(s.value(QStringLiteral("files/firmware")).toString());
     tasks->setLastFile(s.value(QStringLiteral("files/tasks")).toString());
+    charging->restoreSettings(s);
     if (s.contains(QStringLiteral("device/type"))) {
         DeviceConfig c;
         c.type = s.value(QStringLiteral("device/type")).toUInt();

@@ -9,6 +9,7 @@
 #include <memory>
 
 class BusLoadPlot;
+class ChargingPanel;
 class DeviceBar;
 class KvDeviceSession;
 class KvFrameSubscription;
@@ -34,6 +35,7 @@ class WatchPanel;
 // send, task, filter and transfer pages work on the device bar's channel. Beside the watch list
 // the per-identifier page shows the shown channel's KvIdStatistics; the status bar adds a live
 // plot of every running channel's bus load and says when the buffer's row limit drops rows.
+// The charging page follows the shown channel's GB/T 27930 dialogue, or a recording of one.
 //
 // The statistics and the trace's relative times are fed from a KvFrameSubscription of the shown
 // channel: the frames the buffer stored, as the session's reader hands them out, so they see
@@ -67,6 +69,7 @@ public:
     IdStatisticsPanel *idStatisticsPanel() const { return idPage; }
     const KvIdStatistics &idStatistics() const { return idStats; }
     BusLoadPlot *busLoadPlot() const { return loadPlot; }
+    ChargingPanel *chargingPanel() const { return charging; }
     // "showing the newest 30,000 of 133,642" while the row limit drops rows, else empty.
     QLabel *rowsStatus() const { return rowsLabel; }
     QTabWidget *lowerPages() const { return pages; }
@@ -102,6 +105,7 @@ private:
     quint32 lastFrames = 0;
     IdStatisticsPanel *idPage;
     BusLoadPlot *loadPlot;
+    ChargingPanel *charging;
     QLabel *rowsLabel;
     QTabWidget *pages;
     QTabWidget *views;

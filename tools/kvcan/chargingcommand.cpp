@@ -2,12 +2,11 @@
 // wired channels and decoded from the bus as an analyser sees it; or a recording of one.
 #include "commands.h"
 
-#include "chargingtext.h"
+#include "chargingview.h"
 #include "devcan.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "kvformatregistry.h"
-#include "kvgbtjson.h"
 #include "kvgbtmonitor.h"
 #include "kvgbtsession.h"
 #include "kvgbtsimulation.h"
@@ -20,81 +19,11 @@
 #include <QtCore/QTextStream>
 #include <QtCore/QThread>
 
-#include <cstdio>
-#include <unistd.h>
-
 namespace {
 
 constexpr int ChargerChannel = 0;
 constexpr int BmsChannel = 1;
 constexpr quint32 BitRate = 250000;
-
-// What the command shows while the session runs: on a terminal the picture redrawn in place
-// with the latest events under it; elsewhere one line per event (phase, timeout, stop, transfer
-// error) and the picture at the end; with --json the messages and events as JSON lines.
-class ChargingView
-{
-public:
-    ChargingView(KvGbtSession &session, bool json)
-        : session(session), json(json), tty(!json && isatty(fileno(stdout)))
-    {
-        session.setMessageHandler([this](const KvGbtMessage &m) {
-            ++messages;
-            if (this->json)
-                out() << KvGbtJson::message(m) << '\n';
-        });
-        session.setEventHandler([this](const KvGbtEvent &e) {
-            if (this->json) {
-                out() << KvGbtJson::event(e) << '\n';
-            } else if (tty) {
-                recent << chargingtext::event(e);
-                if (recent.size() > 5)
-                    recent.removeFirst();
-            } else {
-                out() << chargingtext::event(e) << '\n';
-            }
-        });
-    }
-
-    // On a terminal at most every 200 ms; elsewhere nothing until the end.
-    void refresh(bool force = false)
-    {
-        if (!tty || (!force && shown.isValid() && shown.elapsed() < 200))
-            return;
-        shown.start();
-        QStringList lines = chargingtext::picture(session.picture());
-        lines << QStringLiteral("messages      %1").arg(messages) << QString() << recent;
-        while (lines.size() < 16)
-            lines << QString();
-        if (drawnLines > 0)
-            out() << "\033[" << drawnLines << 'A';
-        for (const QString &line : lines)
-            out() << "\r\033[K" << line << '\n';
-        drawnLines = lines.size();
-        out().flush();
-    }
-
-    void finish()
-    {
-        if (tty) {
-            refresh(true);
-        } else if (!json) {
-            out() << QStringLiteral("%1 messages; the session at the end:\n").arg(messages);
-            for (const QString &line : chargingtext::picture(session.picture()))
-                out() << "  " << line << '\n';
-        }
-        out().flush();
-    }
-
-private:
-    KvGbtSession &session;
-    const bool json;
-    const bool tty;
-    qint64 messages = 0;
-    QStringList recent;
-    QElapsedTimer shown;
-    int drawnLines = 0;
-};
 
 int runLive(bool fault, bool json)
 {

@@ -4,7 +4,7 @@
 #include "commands.h"
 
 #include "canwritethread.h"
-#include "chargingtext.h"
+#include "chargingview.h"
 #include "kvbuffer.h"
 #include "kvdbcdatabase.h"
 #include "kvdbcformat.h"
@@ -123,12 +123,11 @@ int runMonitorSignals(const QStringList &args)
     KvBuffer &buffer = KvBuffer::instance(channel);
 
     // The decoders read the buffer's side queues, which the receive thread fills while their
-    // switches are on.
+    // switches are on. The charging session is shown as `kvcan charging` shows it: redrawn in
+    // place on a terminal, one line per event elsewhere.
     KvGbtSession charging;
     charging.setChannel(channel);
-    charging.setMessageHandler(
-        [](const KvGbtMessage &m) { out() << chargingtext::message(m) << '\n'; });
-    charging.setEventHandler([](const KvGbtEvent &e) { out() << chargingtext::event(e) << '\n'; });
+    ChargingView chargingView(charging, false);
     KvGbtMonitor gbtMonitor(buffer, charging);
     QVector<VCI_CAN_OBJ> batch;
     QVector<KvDbcValue> values;
@@ -136,6 +135,7 @@ int runMonitorSignals(const QStringList &args)
     const auto drain = [&] {
         if (parser.isSet("gbt")) {
             frames += gbtMonitor.poll();
+            chargingView.refresh();
         } else {
             batch.clear();
             buffer.takeDBCFrames(batch, 1 << 16);
@@ -171,11 +171,9 @@ int runMonitorSignals(const QStringList &args)
         buffer.setGBT27930Run(false);
     }
     if (parser.isSet("gbt")) {
-        out() << QStringLiteral("channel %1: %2 frames; the session at the end:\n")
-                     .arg(channel)
-                     .arg(frames);
-        for (const QString &line : chargingtext::picture(charging.picture()))
-            out() << "  " << line << '\n';
+        // The picture first: on a terminal it is redrawn where it stands.
+        chargingView.finish();
+        out() << QStringLiteral("channel %1: %2 frames\n").arg(channel).arg(frames);
     } else {
         out() << QStringLiteral("channel %1: %2 frames, %3 of messages in the database\n")
                      .arg(channel)
