@@ -5,12 +5,17 @@
 #include "devcan.h"
 #include "devicebar.h"
 #include "filtereditor.h"
+#include "framesignalsview.h"
 #include "idstatisticspanel.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
 #include "nameeditor.h"
 #include "recordpanel.h"
 #include "sendpanel.h"
+#include "signalplot.h"
+#include "signalsendpanel.h"
+#include "signalsmodel.h"
+#include "signalspanel.h"
 #include "taskpanel.h"
 #include "tracemodel.h"
 #include "tracepanel.h"
@@ -18,6 +23,8 @@
 #include "transferpanel.h"
 #include "watchpanel.h"
 
+#include <QtCore/QFileInfo>
+#include <QtCore/QItemSelectionModel>
 #include <QtCore/QSettings>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHeaderView>
@@ -51,7 +58,10 @@ MainWindow::MainWindow(QWidget *parent)
       transfers(new TransferPanel(device)), recording(new RecordPanel(device)),
       status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
       loadPlot(new BusLoadPlot), rowsLabel(new QLabel), pages(new QTabWidget),
-      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)), lower(new QSplitter(Qt::Horizontal))
+      views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
+      lower(new QSplitter(Qt::Horizontal)), signalsPage(new SignalsPanel), plot(new SignalPlot),
+      frameSignals(new FrameSignalsView), signalSend(new SignalSendPanel),
+      traceSplit(new QSplitter(Qt::Horizontal))
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -60,6 +70,7 @@ MainWindow::MainWindow(QWidget *parent)
     rowsLabel->hide();
 
     pages->addTab(sender, tr("Send"));
+    pages->addTab(signalSend, tr("Send signals"));
     pages->addTab(tasks, tr("Tasks"));
     pages->addTab(filter, tr("Filter"));
     pages->addTab(namesPage, tr("Names"));
@@ -71,12 +82,21 @@ MainWindow::MainWindow(QWidget *parent)
 
     views->addTab(watchPanel, tr("Watch"));
     views->addTab(idPage, tr("Per ID"));
+    views->addTab(signalsPage, tr("Signals"));
+    views->addTab(plot, tr("Plot"));
     lower->addWidget(views);
     lower->addWidget(pages);
     lower->setStretchFactor(0, 3);
     lower->setStretchFactor(1, 2);
     lower->setSizes({820, 560});
-    panes->addWidget(tracePanel);
+    // The selected frame's signals sit beside the trace, shown while a database is loaded.
+    traceSplit->addWidget(tracePanel);
+    traceSplit->addWidget(frameSignals);
+    traceSplit->setStretchFactor(0, 4);
+    traceSplit->setStretchFactor(1, 1);
+    traceSplit->setSizes({1100, 300});
+    frameSignals->hide();
+    panes->addWidget(traceSplit);
     panes->addWidget(lower);
     panes->setStretchFactor(0, 3);
     panes->setStretchFactor(1, 2);
@@ -94,6 +114,20 @@ MainWindow::MainWindow(QWidget *parent)
     });
     connect(sender, &SendPanel::addTaskRequested, tasks, &TaskPanel::addTask);
     connect(tracePanel, &TracePanel::channelChanged, this, &MainWindow::showChannel);
+    connect(signalsPage, &SignalsPanel::databaseChanged, this, &MainWindow::useDatabase);
+    connect(signalsPage, &SignalsPanel::chosenChanged, this, [this] {
+        plot->setSignals(signalsPage->model()->chosen());
+        plot->refresh(signalsPage->decoder());
+    });
+    connect(tracePanel->view()->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                frameSignals->showTraceRow(tracePanel->model(), current.row());
+            });
+    connect(signalSend, &SignalSendPanel::frameReady, this,
+            [this](const QString &id, const QString &data, bool extended) {
+                sender->setFrame(id, data, extended);
+                pages->setCurrentWidget(sender);
+            });
     connect(bar, &DeviceBar::failed, this,
             [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     connect(device, &KvDeviceSession::aboutToStop, this, &MainWindow::stopSenders);
@@ -130,6 +164,7 @@ void MainWindow::workOn(int channel)
 void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
+    signalsPage->setChannel(channel);
     // The statistics describe one channel: they start again from what its buffer holds.
     feed = std::make_unique<BufferFeed>(KvBuffer::instance(channel));
     idStats.clear();
@@ -152,6 +187,8 @@ void MainWindow::refresh()
     tracePanel->refresh();
     watchPanel->refresh();
     idPage->refresh();
+    signalsPage->refresh();
+    plot->refresh(signalsPage->decoder());
     const bool running = DevCan::instance().isStarted(ulong(channel));
     status->update(channel, running ? DevCan::instance().maxBaudrate(ulong(channel)) : 0);
     int rates[BusLoadPlot::Channels];
@@ -179,6 +216,17 @@ void MainWindow::feedStatistics()
     tracePanel->model()->appendTimes(times, feed->count(), feed->frames());
 }
 
+void MainWindow::useDatabase()
+{
+    const KvDbcDatabase *db = signalsPage->database();
+    plot->setDatabase(db);
+    plot->setSignals(signalsPage->model()->chosen());
+    plot->refresh(signalsPage->decoder());
+    frameSignals->setDatabase(db);
+    frameSignals->setVisible(db != nullptr);
+    signalSend->setDatabase(db);
+}
+
 void MainWindow::showDroppedRows()
 {
     const KvBuffer &buffer = KvBuffer::instance(tracePanel->channel());
@@ -195,6 +243,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("window/geometry"), saveGeometry());
     s.setValue(QStringLiteral("window/panes"), panes->saveState());
     s.setValue(QStringLiteral("window/lower"), lower->saveState());
+    s.setValue(QStringLiteral("window/trace"), traceSplit->saveState());
     s.setValue(QStringLiteral("trace/header"), tracePanel->headerState());
     s.setValue(QStringLiteral("trace/timeMode"), tracePanel->timeModeBox()->currentIndex());
     s.setValue(QStringLiteral("trace/rowLimit"), tracePanel->rowLimit());
@@ -202,6 +251,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("files/replay"), transfers->replayFileName());
     s.setValue(QStringLiteral("files/firmware"), transfers->imageFileName());
     s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
+    s.setValue(QStringLiteral("files/dbc"), signalsPage->fileName());
     const DeviceConfig c = bar->config();
     s.setValue(QStringLiteral("device/type"), c.type);
     s.setValue(QStringLiteral("device/index"), c.index);
@@ -216,6 +266,7 @@ void MainWindow::restoreSettings()
     restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray());
     panes->restoreState(s.value(QStringLiteral("window/panes")).toByteArray());
     lower->restoreState(s.value(QStringLiteral("window/lower")).toByteArray());
+    traceSplit->restoreState(s.value(QStringLiteral("window/trace")).toByteArray());
     tracePanel->restoreHeaderState(s.value(QStringLiteral("trace/header")).toByteArray());
     tracePanel->timeModeBox()->setCurrentIndex(
         s.value(QStringLiteral("trace/timeMode"), 0).toInt());
@@ -227,6 +278,10 @@ void MainWindow::restoreSettings()
     transfers->setReplayFileName(s.value(QStringLiteral("files/replay")).toString());
     transfers->setImageFileName(s.value(QStringLiteral("files/firmware")).toString());
     tasks->setLastFile(s.value(QStringLiteral("files/tasks")).toString());
+    // The last database comes back with its errors shown; a file gone since is forgotten.
+    const QString dbc = s.value(QStringLiteral("files/dbc")).toString();
+    if (!dbc.isEmpty() && QFileInfo::exists(dbc))
+        signalsPage->loadDatabase(dbc);
     if (s.contains(QStringLiteral("device/type"))) {
         DeviceConfig c;
         c.type = s.value(QStringLiteral("device/type")).toUInt();

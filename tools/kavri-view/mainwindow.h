@@ -11,6 +11,7 @@
 class BufferFeed;
 class BusLoadPlot;
 class DeviceBar;
+class FrameSignalsView;
 class KvDeviceSession;
 class FilterEditor;
 class IdStatisticsPanel;
@@ -20,6 +21,9 @@ class QTabWidget;
 class NameEditor;
 class RecordPanel;
 class SendPanel;
+class SignalPlot;
+class SignalSendPanel;
+class SignalsPanel;
 class TaskPanel;
 class TracePanel;
 class TrafficStatus;
@@ -35,9 +39,14 @@ class WatchPanel;
 // the per-identifier page shows the shown channel's KvIdStatistics; the status bar adds a live
 // plot of every running channel's bus load and says when the buffer's row limit drops rows.
 //
+// Signals: the Signals page loads a DBC database and decodes the shown channel's frames on the
+// same refresh cycle; the Plot page draws the signals ticked there; the trace's selected row
+// unfolds into its signals beside the trace; the "Send signals" page fills the Send page from
+// signal values.
+//
 // The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
 // splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
-// the last replay, firmware and task-list files and the last device settings. It is read when
+// the last replay, firmware, task-list and DBC files and the last device settings. It is read when
 // the window is made and written when it goes.
 class MainWindow : public QMainWindow
 {
@@ -63,6 +72,10 @@ public:
     IdStatisticsPanel *idStatisticsPanel() const { return idPage; }
     const KvIdStatistics &idStatistics() const { return idStats; }
     BusLoadPlot *busLoadPlot() const { return loadPlot; }
+    SignalsPanel *signalsPanel() const { return signalsPage; }
+    SignalPlot *signalPlot() const { return plot; }
+    FrameSignalsView *frameSignalsView() const { return frameSignals; }
+    SignalSendPanel *signalSendPanel() const { return signalSend; }
     // "showing the newest 30,000 of 133,642" while the row limit drops rows, else empty.
     QLabel *rowsStatus() const { return rowsLabel; }
     QTabWidget *lowerPages() const { return pages; }
@@ -77,6 +90,7 @@ private:
     void feedStatistics();
     void showDroppedRows();
     void restoreSettings();
+    void useDatabase();
 
     KvDeviceSession *device;
     DeviceBar *bar;
@@ -99,6 +113,11 @@ private:
     QTabWidget *views;
     QSplitter *panes;
     QSplitter *lower;
+    SignalsPanel *signalsPage;
+    SignalPlot *plot;
+    FrameSignalsView *frameSignals;
+    SignalSendPanel *signalSend;
+    QSplitter *traceSplit;
 };
 
 #endif // MAINWINDOW_H
