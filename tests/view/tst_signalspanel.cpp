@@ -243,7 +243,10 @@ void tst_SignalsPanel::plotDrawsChosenSignalsOnUnitAxes()
 
     // A drag pans the other way, content following the pointer.
     QTest::mousePress(plot->view()->viewport(), Qt::LeftButton, {}, QPoint(200, 100));
-    QTest::mouseMove(plot->view()->viewport(), QPoint(260, 100));
+    // QTest::mouseMove only moves the cursor; the drag needs the event itself.
+    QMouseEvent move(QEvent::MouseMove, QPoint(260, 100), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(plot->view()->viewport(), &move);
     QTest::mouseRelease(plot->view()->viewport(), Qt::LeftButton, {}, QPoint(260, 100));
     QVERIFY(!plot->isFollowing());
     QVERIFY(plot->timeAxis()->min() < before);

@@ -114,9 +114,9 @@ void SignalsPanel::setChannel(int channel)
         return;
     stopDecoder();
     ch = channel;
+    // The fresh decoder has seen nothing: the next refresh empties the values, while the
+    // signals ticked for the plot stay ticked.
     startDecoder();
-    signalsModel->setDatabase(db.get());
-    emit databaseChanged();
 }
 
 void SignalsPanel::startDecoder()

@@ -27,7 +27,8 @@ class SignalsModel;
 // Decided here:
 // - a file with errors stays loaded with what could be read, the errors listed above the table;
 //   a file with no message at all loads nothing and keeps the previous database;
-// - a new database or channel starts the values, histories and counters afresh.
+// - a new database or channel starts the values, histories and counters afresh; a new channel
+//   keeps the signals ticked for the plot.
 class SignalsPanel : public QWidget
 {
     Q_OBJECT

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -39,10 +40,10 @@ public:
             return;
         Entry &e = latest[key(frame.ID, frame.ExternFlag)];
         e.message = m;
-        e.values.resize(fresh.size());
+        e.values.resize(size_t(fresh.size()));
         for (int s = 0; s < fresh.size(); ++s) {
             if (fresh.at(s).present)
-                e.values[s] = fresh.at(s);
+                e.values[size_t(s)] = fresh.at(s);
         }
     }
 
@@ -52,14 +53,16 @@ public:
         const auto it = latest.constFind(key(id, extended));
         if (it == latest.cend())
             return QString();
-        return QStringLiteral("    ") + KvDbcFormat::text(db, it->message, it->values);
+        return QStringLiteral("    ") +
+               KvDbcFormat::text(db, it->message,
+                                 QVector<KvDbcValue>(it->values.begin(), it->values.end()));
     }
 
 private:
     struct Entry
     {
         int message = -1;
-        QVector<KvDbcValue> values;
+        std::vector<KvDbcValue> values; // a std::vector: no copy-on-write on every merge
     };
     static quint32 key(quint32 id, bool extended) { return id | (extended ? 0x80000000u : 0u); }
 
