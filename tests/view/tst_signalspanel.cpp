@@ -334,8 +334,11 @@ void tst_SignalsPanel::fillsSendPageFromSignals()
     QFETCH(QString, id);
     QFETCH(QByteArray, data);
     MainWindow w;
+    QVERIFY(!w.signalsPanel()->buildButton()->isEnabled());
     QVERIFY(w.signalsPanel()->loadDatabase(Dbc));
     SignalSendPanel *page = w.signalSendPanel();
+    w.signalsPanel()->buildButton()->click();
+    QVERIFY(page->isVisible());
     QVERIFY(page->setMessage(message));
     for (const QString &v : values)
         QVERIFY(page->setValue(v.section('=', 0, 0), v.section('=', 1)));

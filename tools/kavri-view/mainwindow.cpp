@@ -27,6 +27,7 @@
 #include <QtCore/QItemSelectionModel>
 #include <QtCore/QSettings>
 #include <QtWidgets/QComboBox>
+#include <QtWidgets/QDialog>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
@@ -70,7 +71,6 @@ MainWindow::MainWindow(QWidget *parent)
     rowsLabel->hide();
 
     pages->addTab(sender, tr("Send"));
-    pages->addTab(signalSend, tr("Send signals"));
     pages->addTab(tasks, tr("Tasks"));
     pages->addTab(filter, tr("Filter"));
     pages->addTab(namesPage, tr("Names"));
@@ -123,6 +123,17 @@ MainWindow::MainWindow(QWidget *parent)
             [this](const QModelIndex &current) {
                 frameSignals->showTraceRow(tracePanel->model(), current.row());
             });
+    // The frame builder is a tool window: the small window's tab rows have no room left, and
+    // it is wanted now and then, beside the Send page it fills.
+    builder = new QDialog(this);
+    builder->setWindowTitle(tr("Build a frame from signals"));
+    auto *builderLayout = new QVBoxLayout(builder);
+    builderLayout->addWidget(signalSend);
+    builder->resize(460, 360);
+    connect(signalsPage, &SignalsPanel::buildFrameRequested, this, [this] {
+        builder->show();
+        builder->raise();
+    });
     connect(signalSend, &SignalSendPanel::frameReady, this,
             [this](const QString &id, const QString &data, bool extended) {
                 sender->setFrame(id, data, extended);

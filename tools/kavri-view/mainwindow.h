@@ -15,6 +15,7 @@ class FrameSignalsView;
 class KvDeviceSession;
 class FilterEditor;
 class IdStatisticsPanel;
+class QDialog;
 class QLabel;
 class QSplitter;
 class QTabWidget;
@@ -41,8 +42,8 @@ class WatchPanel;
 //
 // Signals: the Signals page loads a DBC database and decodes the shown channel's frames on the
 // same refresh cycle; the Plot page draws the signals ticked there; the trace's selected row
-// unfolds into its signals beside the trace; the "Send signals" page fills the Send page from
-// signal values.
+// unfolds into its signals beside the trace; the Signals page's "Build frame..." opens a tool
+// window that fills the Send page from signal values.
 //
 // The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
 // splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
@@ -117,6 +118,7 @@ private:
     SignalPlot *plot;
     FrameSignalsView *frameSignals;
     SignalSendPanel *signalSend;
+    QDialog *builder; // holds signalSend
     QSplitter *traceSplit;
 };
 

@@ -19,7 +19,7 @@ SignalSendPanel::SignalSendPanel(QWidget *parent)
       fillBtn(new QPushButton(tr("Fill Send page"))), status(new QLabel)
 {
     messages->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    messages->setMinimumContentsLength(16);
+    messages->setMinimumContentsLength(12);
     signalTable->setColumnCount(ColumnCount);
     signalTable->setHorizontalHeaderLabels({tr("Signal"), tr("Value"), tr("Unit"), tr("Range")});
     signalTable->verticalHeader()->hide();
@@ -28,14 +28,19 @@ SignalSendPanel::SignalSendPanel(QWidget *parent)
     signalTable->setWordWrap(false);
     status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
+    // The message on top, the button under the values it encodes: the page stays narrow enough
+    // to share the small window's lower half with the Send page.
     auto *bar = new QHBoxLayout;
     bar->addWidget(new QLabel(tr("Message")));
     bar->addWidget(messages, 1);
-    bar->addWidget(fillBtn);
+    auto *bottom = new QHBoxLayout;
+    bottom->addWidget(fillBtn);
+    bottom->addWidget(status, 1);
     auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
     layout->addWidget(signalTable, 1);
-    layout->addWidget(status);
+    layout->addLayout(bottom);
 
     connect(messages, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
             &SignalSendPanel::showMessage);

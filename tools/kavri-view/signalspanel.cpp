@@ -22,8 +22,8 @@
 SignalsPanel::SignalsPanel(QWidget *parent)
     : QWidget(parent), signalsModel(new SignalsModel(this)), proxy(new QSortFilterProxyModel(this)),
       table(new QTableView), load(new QPushButton(tr("Load DBC..."))),
-      fileLabel(new QLabel(tr("No database"))), filter(new QLineEdit), unknown(new QLabel),
-      errors(new QPlainTextEdit)
+      build(new QPushButton(tr("Build frame..."))), fileLabel(new QLabel(tr("No database"))),
+      filter(new QLineEdit), unknown(new QLabel), errors(new QPlainTextEdit)
 {
     proxy->setSourceModel(signalsModel);
     proxy->setSortRole(Qt::UserRole);
@@ -49,9 +49,12 @@ SignalsPanel::SignalsPanel(QWidget *parent)
     errors->setMaximumHeight(errors->fontMetrics().height() * 4 + 12);
     errors->setLineWrapMode(QPlainTextEdit::NoWrap);
     errors->hide();
+    build->setEnabled(false);
+    build->setToolTip(tr("Encode a message from signal values into the Send page"));
 
     auto *bar = new QHBoxLayout;
     bar->addWidget(load);
+    bar->addWidget(build);
     bar->addWidget(fileLabel, 1);
     bar->addWidget(filter);
     bar->addWidget(unknown);
@@ -68,6 +71,7 @@ SignalsPanel::SignalsPanel(QWidget *parent)
         if (!name.isEmpty())
             loadDatabase(name);
     });
+    connect(build, &QPushButton::clicked, this, &SignalsPanel::buildFrameRequested);
     connect(filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
     connect(signalsModel, &SignalsModel::chosenChanged, this, &SignalsPanel::chosenChanged);
 }
@@ -95,6 +99,7 @@ bool SignalsPanel::loadDatabase(const QString &fileName)
     file = fileName;
     signalsModel->setDatabase(db.get());
     startDecoder();
+    build->setEnabled(true);
     errors->setPlainText(report);
     errors->setVisible(!report.isEmpty());
     fileLabel->setText(tr("%1: %2 messages, %3 signals%4")

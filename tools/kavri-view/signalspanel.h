@@ -15,9 +15,9 @@ class QSortFilterProxyModel;
 class QTableView;
 class SignalsModel;
 
-// The Signals page: "Load DBC..." over the table of every signal's latest value (SignalsModel
-// behind a filtering, sorting proxy), the count of frames whose identifier the database does
-// not know, and the loader's errors with their lines when the file had any.
+// The Signals page: "Load DBC..." and "Build frame..." over the table of every signal's latest
+// value (SignalsModel behind a filtering, sorting proxy), the count of frames whose identifier the
+// database does not know, and the loader's errors with their lines when the file had any.
 //
 // The page owns the database and a KvSignalDecoder on the shown channel's buffer. While a
 // database is loaded the buffer's DBCRun switch is on, so the receive thread queues the
@@ -52,6 +52,8 @@ public:
     QSortFilterProxyModel *sorted() const { return proxy; }
     QTableView *view() const { return table; }
     QPushButton *loadButton() const { return load; }
+    // Enabled while a database is loaded; asks for the frame builder (buildFrameRequested).
+    QPushButton *buildButton() const { return build; }
     QLabel *unknownLabel() const { return unknown; }
     QPlainTextEdit *errorView() const { return errors; }
 
@@ -60,6 +62,7 @@ signals:
     void databaseChanged();
     // The signals ticked for the plot changed.
     void chosenChanged();
+    void buildFrameRequested();
 
 private:
     void startDecoder();
@@ -74,6 +77,7 @@ private:
     QSortFilterProxyModel *proxy;
     QTableView *table;
     QPushButton *load;
+    QPushButton *build;
     QLabel *fileLabel;
     QLineEdit *filter;
     QLabel *unknown;
