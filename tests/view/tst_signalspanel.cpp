@@ -151,7 +151,7 @@ void tst_SignalsPanel::showsDecodedValues()
     QCOMPARE(cell(page, row, SignalsModel::Raw), raw);
     QCOMPARE(cell(page, row, SignalsModel::Time), QStringLiteral("1.0000"));
     QCOMPARE(cell(page, row, SignalsModel::Updates), QStringLiteral("1"));
-    QVERIFY2(page->unknownLabel()->text().endsWith(" 2 frames"),
+    QVERIFY2(page->unknownLabel()->text().endsWith(": 2"),
              qPrintable(page->unknownLabel()->text()));
 }
 
@@ -271,7 +271,7 @@ void tst_SignalsPanel::traceRowUnfolds_data()
         << 0x7F0u << QByteArray("01") << "0x7F0: not in the database" << QStringList();
     // 0xCE carries 8 bytes; a 2-byte frame holds Wheel_FL only.
     QTest::newRow("short frame") << 0xCEu << QByteArray("1000") << "WheelSpeeds"
-                                 << QStringList{"Wheel_FL=1.0"};
+                                 << QStringList{"Wheel_FL=1.0 kph"};
 }
 
 void tst_SignalsPanel::traceRowUnfolds()

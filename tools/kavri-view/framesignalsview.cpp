@@ -10,11 +10,16 @@
 FrameSignalsView::FrameSignalsView(QWidget *parent) : QTreeWidget(parent)
 {
     setColumnCount(ColumnCount);
-    setHeaderLabels({tr("Signal"), tr("Value"), tr("Unit"), tr("Raw")});
+    setHeaderLabels({tr("Signal"), tr("Value"), tr("Raw")});
     setUniformRowHeights(true);
     setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // The values are what is read: they keep their width, long signal names are cut instead
+    // (whole in the tip), so the narrow pane beside the trace shows both.
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header()->setSectionResizeMode(Signal, QHeaderView::Interactive);
+    header()->resizeSection(Signal, fontMetrics().horizontalAdvance(QStringLiteral("SteeringPos")) +
+                                        indentation() * 2);
     setToolTip(tr("The signals of the frame selected in the trace"));
 }
 
@@ -47,16 +52,20 @@ void FrameSignalsView::showFrame(const VCI_CAN_OBJ &frame)
             continue;
         const KvDbcSignal &signal = message.signalList.at(s);
         const QString label = db->label(m, s, v);
-        const QString value = KvDbcFormat::number(v.physical);
-        auto *item = new QTreeWidgetItem(
-            top,
-            {signal.name, label.isEmpty() ? value : QStringLiteral("%1 '%2'").arg(value, label),
-             signal.unit,
-             signal.valueType == KvDbcSignal::Integer ? QString::number(v.integer)
-                                                      : KvDbcFormat::number(v.raw)});
+        QString value = KvDbcFormat::number(v.physical);
+        if (!signal.unit.isEmpty())
+            value += QLatin1Char(' ') + signal.unit;
+        if (!label.isEmpty())
+            value += QStringLiteral(" '%1'").arg(label);
+        auto *item = new QTreeWidgetItem(top, {signal.name, value,
+                                               signal.valueType == KvDbcSignal::Integer
+                                                   ? QString::number(v.integer)
+                                                   : KvDbcFormat::number(v.raw)});
         item->setTextAlignment(Value, Qt::AlignRight | Qt::AlignVCenter);
         item->setTextAlignment(Raw, Qt::AlignRight | Qt::AlignVCenter);
-        item->setToolTip(Signal, signal.comment);
+        item->setToolTip(Signal, signal.comment.isEmpty()
+                                     ? signal.name
+                                     : QStringLiteral("%1: %2").arg(signal.name, signal.comment));
     }
     expandAll();
 }

@@ -9,8 +9,8 @@
 class QAbstractItemModel;
 
 // The signals of one frame, beside the trace: the selected trace row unfolds into its message
-// and, under it, every signal the frame carries with its physical value, unit, value-table text
-// and raw value.
+// and, under it, every signal the frame carries with its physical value and unit, value-table
+// text and raw value: "GearAct  2.0 'D'", "EngineSpeed  2000.0 rpm".
 //
 // The trace itself stays a flat table that converts only the rows on screen; the frame is
 // decoded here, once, when a row is chosen, from the row's own texts (identifier, format, type
@@ -23,7 +23,7 @@ class FrameSignalsView : public QTreeWidget
 {
     Q_OBJECT
 public:
-    enum Column { Signal, Value, Unit, Raw, ColumnCount };
+    enum Column { Signal, Value, Raw, ColumnCount };
 
     explicit FrameSignalsView(QWidget *parent = nullptr);
 

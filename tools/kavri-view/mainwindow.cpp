@@ -94,7 +94,7 @@ MainWindow::MainWindow(QWidget *parent)
     traceSplit->addWidget(frameSignals);
     traceSplit->setStretchFactor(0, 4);
     traceSplit->setStretchFactor(1, 1);
-    traceSplit->setSizes({1100, 300});
+    traceSplit->setSizes({1000, 400});
     frameSignals->hide();
     panes->addWidget(traceSplit);
     panes->addWidget(lower);

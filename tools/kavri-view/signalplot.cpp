@@ -147,6 +147,7 @@ SignalPlot::SignalPlot(QWidget *parent)
     plot->setMargins(QMargins(2, 2, 2, 2));
     plot->legend()->setAlignment(Qt::AlignTop);
     timeScale->setTitleText(tr("Time (s)"));
+    timeScale->setLabelFormat(QStringLiteral("%g"));
     timeScale->setRange(0, 1);
     plot->addAxis(timeScale, Qt::AlignBottom);
     chartView = new PanZoomView(plot, this);
@@ -157,6 +158,7 @@ SignalPlot::SignalPlot(QWidget *parent)
     reset->setToolTip(tr("Fit the axes to the data and follow it again (Home)"));
     auto *bar = new QHBoxLayout;
     bar->addWidget(hint, 1);
+    bar->addStretch();
     bar->addWidget(reset);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -203,19 +205,28 @@ void SignalPlot::setSignals(const QVector<int> &signalNumbers)
         if (!axis) {
             axis = new QValueAxis;
             axis->setTitleText(s.unit.isEmpty() ? tr("(no unit)") : s.unit);
+            // "1420" rather than "1420.0": the axis beside a small plot has little room.
+            axis->setLabelFormat(QStringLiteral("%.4g"));
             plot->addAxis(axis, unitAxes.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
             unitAxes.insert(s.unit, axis);
         }
         auto *line = new QLineSeries;
-        line->setName(s.unit.isEmpty()
-                          ? QStringLiteral("%1.%2").arg(message.name, s.name)
-                          : QStringLiteral("%1.%2 (%3)").arg(message.name, s.name, s.unit));
+        // The legend names the signal; the message only where two shown signals share a name.
+        line->setName(s.name);
+        line->setProperty("fullName", QStringLiteral("%1.%2").arg(message.name, s.name));
         plot->addSeries(line);
         line->attachAxis(timeScale);
         line->attachAxis(axis);
         shown << number;
         lines << line;
         lineUnits << s.unit;
+    }
+    QStringList names;
+    for (QLineSeries *line : qAsConst(lines))
+        names << line->name();
+    for (QLineSeries *line : qAsConst(lines)) {
+        if (names.count(line->name()) > 1)
+            line->setName(line->property("fullName").toString());
     }
     hint->setVisible(shown.isEmpty());
     resetView();
@@ -244,6 +255,8 @@ void SignalPlot::refresh(const KvSignalDecoder *decoder)
                 points << QPointF(p.time, p.value);
         }
         lines.at(i)->replace(points);
+        // A signal seen a few times draws no visible line; its points show it.
+        lines.at(i)->setPointsVisible(points.size() < 50);
     }
     if (following)
         fitAxes();

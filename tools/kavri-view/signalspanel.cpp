@@ -52,15 +52,19 @@ SignalsPanel::SignalsPanel(QWidget *parent)
     build->setEnabled(false);
     build->setToolTip(tr("Encode a message from signal values into the Send page"));
 
+    // Two short rows rather than one long one: the page shares the small window's width with
+    // the Send page.
     auto *bar = new QHBoxLayout;
     bar->addWidget(load);
     bar->addWidget(build);
     bar->addWidget(fileLabel, 1);
-    bar->addWidget(filter);
-    bar->addWidget(unknown);
+    auto *filterBar = new QHBoxLayout;
+    filterBar->addWidget(filter, 1);
+    filterBar->addWidget(unknown);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
+    layout->addLayout(filterBar);
     layout->addWidget(errors);
     layout->addWidget(table, 1);
 
@@ -153,5 +157,5 @@ void SignalsPanel::refresh()
     }
     signalDecoder->poll();
     signalsModel->refresh(signalDecoder.get());
-    unknown->setText(tr("Unknown IDs: %L1 frames").arg(signalDecoder->unknownFrames()));
+    unknown->setText(tr("Unknown IDs: %L1").arg(signalDecoder->unknownFrames()));
 }
