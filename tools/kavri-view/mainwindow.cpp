@@ -235,6 +235,8 @@ void MainWindow::useDatabase()
     plot->refresh(signalsPage->decoder());
     frameSignals->setDatabase(db);
     frameSignals->setVisible(db != nullptr);
+    // A row chosen before the database came unfolds now, not only on the next choice.
+    frameSignals->showTraceRow(tracePanel->model(), tracePanel->view()->currentIndex().row());
     signalSend->setDatabase(db);
 }
 
