@@ -18,6 +18,7 @@ private slots:
     void replayMatchesDecode();
     void decodeByDatabase();
     void sendAndMonitorByDatabase();
+    void topShowsLatestSignals();
     void refusals_data();
     void refusals();
 };
@@ -216,6 +217,23 @@ void tst_KvcanSignals::sendAndMonitorByDatabase()
     QVERIFY2(monitored.out.contains(QLatin1String(
                  "    EngineData(EngSpeed: 1200.0 rpm, Gear: 'D', Temp: -45.0 degC)")),
              qPrintable(monitored.out));
+}
+
+// The row of a known message carries its signals' latest values on the line below; a signal
+// keeps what the last frame said, an identifier the database lacks gets no line.
+void tst_KvcanSignals::topShowsLatestSignals()
+{
+    QTemporaryDir dir;
+    const QString dbc = writeFile(dir, "engine.dbc", Database);
+    const Result r =
+        run({"top", "--dbc", dbc, "--channel", "1", "--wire", "0", "--seconds", "1", "--send",
+             "100#C01203FB00000000", "--send", "100#C81200FB00000000", "--send", "123#01"});
+    QVERIFY2(r.code == 0, qPrintable(r.out + r.err));
+    QVERIFY2(r.out.contains(QRegularExpression("\\n100 .*\\n    EngineData\\(EngSpeed: 1202.0 rpm, "
+                                               "Gear: 'P', Temp: -45.0 degC\\)\\n")),
+             qPrintable(r.out));
+    QVERIFY2(r.out.contains(QRegularExpression("\\n123 [^\\n]*\\n(channel|[0-9A-F]{3} )")),
+             qPrintable(r.out));
 }
 
 void tst_KvcanSignals::refusals_data()

@@ -129,7 +129,8 @@ void tst_ChargingPanel::showsTheSession()
 
     MainWindow w;
     ChargingPanel *panel = w.chargingPanel();
-    QCOMPARE(w.viewPages()->tabText(w.viewPages()->indexOf(panel)), QStringLiteral("Charging"));
+    QCOMPARE(w.mainPages()->tabText(w.mainPages()->indexOf(panel->parentWidget()->parentWidget())),
+             QStringLiteral("Charging"));
     QVERIFY(panel->isLive());
     if (fromRecording) {
         QVERIFY(panel->openRecording(Example));

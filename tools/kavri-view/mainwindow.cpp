@@ -5,6 +5,7 @@
 #include "devcan.h"
 #include "devicebar.h"
 #include "filtereditor.h"
+#include "framesignalsview.h"
 #include "idstatisticspanel.h"
 #include "kvbuffer.h"
 #include "kvdevicesession.h"
@@ -12,6 +13,10 @@
 #include "nameeditor.h"
 #include "recordpanel.h"
 #include "sendpanel.h"
+#include "signalplot.h"
+#include "signalsendpanel.h"
+#include "signalsmodel.h"
+#include "signalspanel.h"
 #include "taskpanel.h"
 #include "tracemodel.h"
 #include "tracepanel.h"
@@ -19,15 +24,19 @@
 #include "transferpanel.h"
 #include "watchpanel.h"
 
+#include <QtCore/QFileInfo>
+#include <QtCore/QItemSelectionModel>
 #include <QtCore/QSettings>
 
 #include <algorithm>
 
 #include <QtWidgets/QComboBox>
+#include <QtWidgets/QDialog>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QMessageBox>
 #include <QtWidgets/QPushButton>
+#include <QtWidgets/QScrollArea>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
 #include <QtWidgets/QTabWidget>
@@ -56,7 +65,9 @@ MainWindow::MainWindow(QWidget *parent)
       status(new TrafficStatus(statusBar())), idPage(new IdStatisticsPanel(idStats)),
       loadPlot(new BusLoadPlot), charging(new ChargingPanel), rowsLabel(new QLabel),
       pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
-      lower(new QSplitter(Qt::Horizontal))
+      lower(new QSplitter(Qt::Horizontal)), signalsPage(new SignalsPanel), plot(new SignalPlot),
+      frameSignals(new FrameSignalsView), signalSend(new SignalSendPanel),
+      traceSplit(new QSplitter(Qt::Horizontal)), mainTabs(new QTabWidget)
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -76,7 +87,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     views->addTab(watchPanel, tr("Watch"));
     views->addTab(idPage, tr("Per ID"));
-    views->addTab(charging, tr("Charging"));
+    views->addTab(signalsPage, tr("Signals"));
     connect(charging, &ChargingPanel::failed, this,
             [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     lower->addWidget(views);
@@ -84,7 +95,26 @@ MainWindow::MainWindow(QWidget *parent)
     lower->setStretchFactor(0, 3);
     lower->setStretchFactor(1, 2);
     lower->setSizes({820, 560});
-    panes->addWidget(tracePanel);
+    // The selected frame's signals sit beside the trace, shown while a database is loaded.
+    traceSplit->addWidget(tracePanel);
+    traceSplit->addWidget(frameSignals);
+    traceSplit->setStretchFactor(0, 4);
+    traceSplit->setStretchFactor(1, 1);
+    traceSplit->setSizes({1000, 400});
+    frameSignals->hide();
+    // The plot and the charging page want the window's width, and the small window's tab rows
+    // beside the pages below have no room left: they share the trace's place.
+    mainTabs->addTab(traceSplit, tr("Trace"));
+    mainTabs->addTab(plot, tr("Plot"));
+    // The charging page's picture, timeline and plots need more height than a small window
+    // leaves the trace's place: there it scrolls rather than pushing the window taller.
+    auto *chargingScroll = new QScrollArea;
+    chargingScroll->setWidget(charging);
+    chargingScroll->setWidgetResizable(true);
+    chargingScroll->setFrameShape(QFrame::NoFrame);
+    mainTabs->addTab(chargingScroll, tr("Charging"));
+    mainTabs->setDocumentMode(true);
+    panes->addWidget(mainTabs);
     panes->addWidget(lower);
     panes->setStretchFactor(0, 3);
     panes->setStretchFactor(1, 2);
@@ -102,6 +132,31 @@ MainWindow::MainWindow(QWidget *parent)
     });
     connect(sender, &SendPanel::addTaskRequested, tasks, &TaskPanel::addTask);
     connect(tracePanel, &TracePanel::channelChanged, this, &MainWindow::showChannel);
+    connect(signalsPage, &SignalsPanel::databaseChanged, this, &MainWindow::useDatabase);
+    connect(signalsPage, &SignalsPanel::chosenChanged, this, [this] {
+        plot->setSignals(signalsPage->model()->chosen());
+        plot->refresh(signalsPage->decoder());
+    });
+    connect(tracePanel->view()->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                frameSignals->showTraceRow(tracePanel->model(), current.row());
+            });
+    // The frame builder is a tool window: the small window's tab rows have no room left, and
+    // it is wanted now and then, beside the Send page it fills.
+    builder = new QDialog(this);
+    builder->setWindowTitle(tr("Build a frame from signals"));
+    auto *builderLayout = new QVBoxLayout(builder);
+    builderLayout->addWidget(signalSend);
+    builder->resize(460, 360);
+    connect(signalsPage, &SignalsPanel::buildFrameRequested, this, [this] {
+        builder->show();
+        builder->raise();
+    });
+    connect(signalSend, &SignalSendPanel::frameReady, this,
+            [this](const QString &id, const QString &data, bool extended) {
+                sender->setFrame(id, data, extended);
+                pages->setCurrentWidget(sender);
+            });
     connect(bar, &DeviceBar::failed, this,
             [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     connect(device, &KvDeviceSession::aboutToStop, this, &MainWindow::stopSenders);
@@ -139,6 +194,7 @@ void MainWindow::showChannel(int channel)
 {
     watchPanel->setChannel(channel);
     charging->setChannel(channel);
+    signalsPage->setChannel(channel);
     // The statistics describe one channel: they start again with its next frames. A refresh
     // cycle at full bus load brings a few thousand; the bound leaves room for a stalled window.
     feed = std::make_unique<KvFrameSubscription>(*device, channel, 1 << 18);
@@ -168,6 +224,8 @@ void MainWindow::refresh()
     watchPanel->refresh();
     idPage->refresh();
     charging->refresh();
+    signalsPage->refresh();
+    plot->refresh(signalsPage->decoder());
     const bool running = DevCan::instance().isStarted(ulong(channel));
     status->update(channel, running ? DevCan::instance().maxBaudrate(ulong(channel)) : 0);
     int rates[BusLoadPlot::Channels];
@@ -214,6 +272,19 @@ void MainWindow::feedStatistics()
     tracePanel->model()->appendTimes(times, count - waiting, frames - quint32(waiting));
 }
 
+void MainWindow::useDatabase()
+{
+    const KvDbcDatabase *db = signalsPage->database();
+    plot->setDatabase(db);
+    plot->setSignals(signalsPage->model()->chosen());
+    plot->refresh(signalsPage->decoder());
+    frameSignals->setDatabase(db);
+    frameSignals->setVisible(db != nullptr);
+    // A row chosen before the database came unfolds now, not only on the next choice.
+    frameSignals->showTraceRow(tracePanel->model(), tracePanel->view()->currentIndex().row());
+    signalSend->setDatabase(db);
+}
+
 void MainWindow::showDroppedRows()
 {
     const KvBuffer &buffer = KvBuffer::instance(tracePanel->channel());
@@ -230,6 +301,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("window/geometry"), saveGeometry());
     s.setValue(QStringLiteral("window/panes"), panes->saveState());
     s.setValue(QStringLiteral("window/lower"), lower->saveState());
+    s.setValue(QStringLiteral("window/trace"), traceSplit->saveState());
     s.setValue(QStringLiteral("trace/header"), tracePanel->headerState());
     s.setValue(QStringLiteral("trace/timeMode"), tracePanel->timeModeBox()->currentIndex());
     s.setValue(QStringLiteral("trace/rowLimit"), tracePanel->rowLimit());
@@ -238,6 +310,7 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("files/firmware"), transfers->imageFileName());
     s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
     charging->saveSettings(s);
+    s.setValue(QStringLiteral("files/dbc"), signalsPage->fileName());
     const DeviceConfig c = bar->config();
     s.setValue(QStringLiteral("device/type"), c.type);
     s.setValue(QStringLiteral("device/index"), c.index);
@@ -252,6 +325,7 @@ void MainWindow::restoreSettings()
     restoreGeometry(s.value(QStringLiteral("window/geometry")).toByteArray());
     panes->restoreState(s.value(QStringLiteral("window/panes")).toByteArray());
     lower->restoreState(s.value(QStringLiteral("window/lower")).toByteArray());
+    traceSplit->restoreState(s.value(QStringLiteral("window/trace")).toByteArray());
     tracePanel->restoreHeaderState(s.value(QStringLiteral("trace/header")).toByteArray());
     tracePanel->timeModeBox()->setCurrentIndex(
         s.value(QStringLiteral("trace/timeMode"), 0).toInt());
@@ -264,6 +338,10 @@ void MainWindow::restoreSettings()
     transfers->setImageFileName(s.value(QStringLiteral("files/firmware")).toString());
     tasks->setLastFile(s.value(QStringLiteral("files/tasks")).toString());
     charging->restoreSettings(s);
+    // The last database comes back with its errors shown; a file gone since is forgotten.
+    const QString dbc = s.value(QStringLiteral("files/dbc")).toString();
+    if (!dbc.isEmpty() && QFileInfo::exists(dbc))
+        signalsPage->loadDatabase(dbc);
     if (s.contains(QStringLiteral("device/type"))) {
         DeviceConfig c;
         c.type = s.value(QStringLiteral("device/type")).toUInt();

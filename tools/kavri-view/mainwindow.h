@@ -11,16 +11,21 @@
 class BusLoadPlot;
 class ChargingPanel;
 class DeviceBar;
+class FrameSignalsView;
 class KvDeviceSession;
 class KvFrameSubscription;
 class FilterEditor;
 class IdStatisticsPanel;
+class QDialog;
 class QLabel;
 class QSplitter;
 class QTabWidget;
 class NameEditor;
 class RecordPanel;
 class SendPanel;
+class SignalPlot;
+class SignalSendPanel;
+class SignalsPanel;
 class TaskPanel;
 class TracePanel;
 class TrafficStatus;
@@ -41,9 +46,14 @@ class WatchPanel;
 // channel: the frames the buffer stored, as the session's reader hands them out, so they see
 // exactly the stored frames while the session runs, whatever the row limit keeps.
 //
+// Signals: the Signals page loads a DBC database and decodes the shown channel's frames on the
+// same refresh cycle; the Plot page (a tab beside the trace) draws the signals ticked there; the
+// trace's selected row unfolds into its signals beside the trace; the Signals page's "Build
+// frame..." opens a tool window that fills the Send page from signal values.
+//
 // The window keeps its state in QSettings (organisation "Kavri", application "kavri-view"): size,
 // splitters, the trace's and the per-ID page's columns, the relative time mode, the row limit,
-// the last replay, firmware and task-list files and the last device settings. It is read when
+// the last replay, firmware, task-list and DBC files and the last device settings. It is read when
 // the window is made and written when it goes.
 class MainWindow : public QMainWindow
 {
@@ -70,10 +80,15 @@ public:
     const KvIdStatistics &idStatistics() const { return idStats; }
     BusLoadPlot *busLoadPlot() const { return loadPlot; }
     ChargingPanel *chargingPanel() const { return charging; }
+    SignalsPanel *signalsPanel() const { return signalsPage; }
+    SignalPlot *signalPlot() const { return plot; }
+    FrameSignalsView *frameSignalsView() const { return frameSignals; }
+    SignalSendPanel *signalSendPanel() const { return signalSend; }
     // "showing the newest 30,000 of 133,642" while the row limit drops rows, else empty.
     QLabel *rowsStatus() const { return rowsLabel; }
     QTabWidget *lowerPages() const { return pages; }
     QTabWidget *viewPages() const { return views; }
+    QTabWidget *mainPages() const { return mainTabs; }
 
     void saveSettings() const;
 
@@ -84,6 +99,7 @@ private:
     void feedStatistics();
     void showDroppedRows();
     void restoreSettings();
+    void useDatabase();
 
     KvDeviceSession *device;
     DeviceBar *bar;
@@ -111,6 +127,13 @@ private:
     QTabWidget *views;
     QSplitter *panes;
     QSplitter *lower;
+    SignalsPanel *signalsPage;
+    SignalPlot *plot;
+    FrameSignalsView *frameSignals;
+    SignalSendPanel *signalSend;
+    QDialog *builder; // holds signalSend
+    QSplitter *traceSplit;
+    QTabWidget *mainTabs; // the trace, the signal plot and the charging page
 };
 
 #endif // MAINWINDOW_H

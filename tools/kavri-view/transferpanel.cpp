@@ -48,7 +48,10 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
                               "and BLF channel 1 and candump can0 are channel 0); channels "
                               "left out of the map are not replayed."));
     // A long message must not widen the page: it is cut at the page's edge, whole in its tip.
-    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // One line from the start: an empty label is lower, and its first message would otherwise
+    // make the page taller and move the window's splitter.
+    status->setFixedHeight(status->fontMetrics().height() + 2);
     imageFile->setPlaceholderText(tr("firmware image"));
     for (QProgressBar *bar : {replayProgress, downloadProgress}) {
         bar->setRange(0, 100);
@@ -84,12 +87,14 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
     options->addWidget(speed, 0, 1);
     options->addWidget(new QLabel(tr("Passes")), 0, 2);
     options->addWidget(loops, 0, 3);
-    options->addWidget(new QLabel(tr("Max gap")), 1, 0);
-    options->addWidget(maxGap, 1, 1);
-    options->addWidget(ignoreStamps, 1, 2, 1, 2);
-    options->addWidget(new QLabel(tr("Map")), 2, 0);
-    options->addWidget(channelMap, 2, 1, 1, 3);
-    options->setColumnStretch(4, 1);
+    options->addWidget(new QLabel(tr("Max gap")), 0, 4);
+    options->addWidget(maxGap, 0, 5);
+    // Two rows, not three: the lower pages' height decides how much of a small window the
+    // trace keeps.
+    options->addWidget(ignoreStamps, 1, 0, 1, 2);
+    options->addWidget(new QLabel(tr("Map")), 1, 2);
+    options->addWidget(channelMap, 1, 3, 1, 3);
+    options->setColumnStretch(6, 1);
     grid->addLayout(options, 2, 1, 1, 4);
     row(
         3, tr("Firmware"), imageFile, downloadProgress,

@@ -6,6 +6,7 @@
 
 #include <QtCore/QStringList>
 
+class KvDbcDatabase;
 class QTableWidget;
 
 // The subcommands of kvcan; each takes its own arguments (the subcommand name first) and returns
@@ -26,6 +27,9 @@ int runCharging(const QStringList &args);
 bool wantsSignals(const QStringList &args);
 int runMonitorSignals(const QStringList &args);
 int runSendSignals(const QStringList &args);
+// Loads a database for a command; its errors go to standard error with their lines. False when
+// nothing usable was read.
+bool loadDatabase(const QString &file, KvDbcDatabase &db);
 
 // Helpers the subcommands share.
 void printWatchList(uint channel, const cansyntax::IdFilter &filter = {});

@@ -40,20 +40,6 @@ int parse(QCommandLineParser &parser, const QStringList &args, const char *descr
     return -1;
 }
 
-// Loads a database; errors go to standard error with their lines. False when nothing usable
-// was read.
-bool loadDatabase(const QString &file, KvDbcDatabase &db)
-{
-    db.load(file);
-    for (const KvDbcError &e : db.errors())
-        fprintf(stderr, "%s:%d: %s\n", qPrintable(file), e.line, qPrintable(e.message));
-    if (db.messages().isEmpty()) {
-        fail(QStringLiteral("%1 has no messages to decode").arg(file));
-        return false;
-    }
-    return true;
-}
-
 // "ch0   12.3456 100      [8] 11 22 33 44 55 66 77 88"
 QString frameLine(int channel, const VCI_CAN_OBJ &f)
 {
@@ -88,6 +74,18 @@ bool framesToSend(const QCommandLineParser &parser, const DeviceOptions &device,
 }
 
 } // namespace
+
+bool loadDatabase(const QString &file, KvDbcDatabase &db)
+{
+    db.load(file);
+    for (const KvDbcError &e : db.errors())
+        fprintf(stderr, "%s:%d: %s\n", qPrintable(file), e.line, qPrintable(e.message));
+    if (db.messages().isEmpty()) {
+        fail(QStringLiteral("%1 has no messages to decode").arg(file));
+        return false;
+    }
+    return true;
+}
 
 bool wantsSignals(const QStringList &args)
 {

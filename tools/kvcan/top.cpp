@@ -1,6 +1,8 @@
 // kvcan top: a live table of a channel's identifiers, one row each, redrawn in place.
 #include "commands.h"
 
+#include "kvdbcdatabase.h"
+#include "kvdbcformat.h"
 #include "kvdevicesession.h"
 #include "kvframesubscription.h"
 #include "kvidstatistics.h"
@@ -12,7 +14,9 @@
 #include <QtCore/QTextStream>
 
 #include <algorithm>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -21,8 +25,55 @@ QString milliseconds(double seconds)
     return seconds < 0 ? QStringLiteral("-") : QString::number(seconds * 1000.0, 'f', 1);
 }
 
+// The latest value of every signal of each identifier the database knows, for the lines under
+// its row. A signal a frame does not carry (a multiplexed one not selected, a short frame) keeps
+// the value an earlier frame gave it.
+class SignalValues
+{
+public:
+    explicit SignalValues(const KvDbcDatabase &database) : db(database) {}
+
+    void add(const VCI_CAN_OBJ &frame)
+    {
+        const int m = db.decode(frame, fresh);
+        if (m < 0)
+            return;
+        Entry &e = latest[key(frame.ID, frame.ExternFlag)];
+        e.message = m;
+        e.values.resize(size_t(fresh.size()));
+        for (int s = 0; s < fresh.size(); ++s) {
+            if (fresh.at(s).present)
+                e.values[size_t(s)] = fresh.at(s);
+        }
+    }
+
+    // "    EngineData(EngSpeed: 1200.0 rpm, Gear: 'D')", or empty for an unknown identifier.
+    QString line(quint32 id, bool extended) const
+    {
+        const auto it = latest.constFind(key(id, extended));
+        if (it == latest.cend())
+            return QString();
+        return QStringLiteral("    ") +
+               KvDbcFormat::text(db, it->message,
+                                 QVector<KvDbcValue>(it->values.begin(), it->values.end()));
+    }
+
+private:
+    struct Entry
+    {
+        int message = -1;
+        std::vector<KvDbcValue> values; // a std::vector: no copy-on-write on every merge
+    };
+    static quint32 key(quint32 id, bool extended) { return id | (extended ? 0x80000000u : 0u); }
+
+    const KvDbcDatabase &db;
+    QHash<quint32, Entry> latest;
+    QVector<KvDbcValue> fresh;
+};
+
 // " 123 BrakePedal  12  10.0  100.0  99.8  100.3  2  01 03*"
-QString table(const KvIdStatistics &stats, bool byRate)
+//  "    BrakeData(Pressure: 12.5 bar)"   with a database, under each row it knows
+QString table(const KvIdStatistics &stats, bool byRate, const SignalValues *signalValues)
 {
     QVector<KvIdStatisticsRow> rows = stats.rows();
     std::stable_sort(rows.begin(), rows.end(),
@@ -62,6 +113,11 @@ QString table(const KvIdStatistics &stats, bool byRate)
           << milliseconds(r.maxCycle).rightJustified(9) << ' '
           << QString::number(r.dataLen).rightJustified(3) << "  "
           << (r.remote ? QStringLiteral("remote ") : QString()) << bytes.join(' ') << '\n';
+        if (signalValues) {
+            const QString line = signalValues->line(r.id, r.extended);
+            if (!line.isEmpty())
+                s << line << '\n';
+        }
     }
     s.flush();
     return text;
@@ -77,6 +133,8 @@ int runTop(const QStringList &args)
     parser.addOption(option("seconds", "How long to run; 0: until Ctrl-C.", "seconds", "0"));
     parser.addOption(option("sort", "Order of the rows: id or rate.", "key", "id"));
     parser.addOption(option("interval", "Seconds between redraws on a terminal.", "seconds", "1"));
+    parser.addOption(
+        option("dbc", "Show each message's latest signal values under its row.", "file"));
     parser.addOption(option(
         "send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"));
     DeviceOptions device;
@@ -108,6 +166,14 @@ int runTop(const QStringList &args)
         return fail(QStringLiteral("--send needs --wire: the frames go out on the wired channel"),
                     2);
 
+    KvDbcDatabase db;
+    std::unique_ptr<SignalValues> signalValues;
+    if (parser.isSet("dbc")) {
+        if (!loadDatabase(parser.value("dbc"), db))
+            return 1;
+        signalValues = std::make_unique<SignalValues>(db);
+    }
+
     const bool tty = isatty(STDOUT_FILENO);
     KvIdStatistics stats;
     quint64 dropped = 0;
@@ -123,8 +189,11 @@ int runTop(const QStringList &args)
             records.clear();
             frames.take(records);
             for (const KvCanObj &r : qAsConst(records)) {
-                if (filter.accepts(r.frame.ID, r.frame.ExternFlag))
-                    stats.add(r);
+                if (!filter.accepts(r.frame.ID, r.frame.ExternFlag))
+                    continue;
+                stats.add(r);
+                if (signalValues)
+                    signalValues->add(r.frame);
             }
         };
         QElapsedTimer sinceDraw;
@@ -135,7 +204,8 @@ int runTop(const QStringList &args)
                 feed();
                 if (tty && sinceDraw.elapsed() >= qMax<qint64>(100, interval)) {
                     // Home and clear to the end: the table replaces itself without scrolling.
-                    out() << "\x1b[H\x1b[J" << table(stats, sort == QLatin1String("rate"));
+                    out() << "\x1b[H\x1b[J"
+                          << table(stats, sort == QLatin1String("rate"), signalValues.get());
                     out().flush();
                     sinceDraw.restart();
                 }
@@ -149,7 +219,7 @@ int runTop(const QStringList &args)
         return 0;
     if (tty)
         out() << "\x1b[H\x1b[J";
-    out() << table(stats, sort == QLatin1String("rate"));
+    out() << table(stats, sort == QLatin1String("rate"), signalValues.get());
     out() << QStringLiteral("channel %1: %2 frames, %3 identifiers, %4 dropped\n")
                  .arg(device.channel)
                  .arg(stats.frames())
