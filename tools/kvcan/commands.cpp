@@ -243,15 +243,16 @@ int runMonitor(const QStringList &args)
     }
     if (pipeClosed())
         return 0;
-    report() << QStringLiteral(
-                    "channel %1: %2 frames shown, %3 received, %4 dropped by the trace\n")
+    // One summary line, whatever was asked: scripts read it.
+    report() << QStringLiteral("channel %1: %2 frames shown, %3 received, %4 dropped by the trace")
                     .arg(device.channel)
                     .arg(shown)
                     .arg(KvGlobalSet::instance().channelSets[device.channel].receiveCount)
-                    .arg(dropped);
-    if (!toSend.isEmpty())
-        report()
-            << QStringLiteral("sent %1 frames on channel %2\n").arg(sent.load()).arg(device.wire);
+                    .arg(dropped)
+             << (toSend.isEmpty()
+                     ? QString()
+                     : QStringLiteral(", %1 sent on channel %2").arg(sent.load()).arg(device.wire))
+             << '\n';
     report().flush();
     if (parser.isSet("watch"))
         printWatchList(device.channel, filter);
