@@ -4,6 +4,7 @@
 #include <QtCore/QtEndian>
 
 #include <cstring>
+#include <limits>
 
 #include <zlib.h>
 
@@ -31,7 +32,11 @@ qint64 systemTimeNs(const char *p)
     const QTime time(u16(p + 8), u16(p + 10), u16(p + 12), u16(p + 14));
     if (u16(p) == 0 || !date.isValid() || !time.isValid())
         return 0;
-    return QDateTime(date, time).toMSecsSinceEpoch() * 1000000;
+    // The header's year is any 16-bit number; nanoseconds in 64 bits reach only from about 1677
+    // to 2262, and a date outside them has no start rather than an overflowed one.
+    const qint64 ms = QDateTime(date, time).toMSecsSinceEpoch();
+    constexpr qint64 limit = std::numeric_limits<qint64>::max() / 1000000;
+    return ms > -limit && ms < limit ? ms * 1000000 : 0;
 }
 
 } // namespace

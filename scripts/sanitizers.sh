@@ -2,7 +2,8 @@
 # The reliability passes that CI runs after the normal build and test run:
 #   asan  every test under AddressSanitizer + UndefinedBehaviorSanitizer (LeakSanitizer included)
 #   tsan  the tests labelled "thread" (thread tests and the stress suite) under ThreadSanitizer
-#   fuzz  each libFuzzer target for a fixed number of runs over its seed corpus (clang)
+#   fuzz  each libFuzzer target for a fixed number of runs over its seed corpus (clang);
+#         KAVRI_FUZZ_RUNS (default 2000) and KAVRI_FUZZ_SECONDS set the length
 # Usage: bash scripts/sanitizers.sh [asan] [tsan] [fuzz]   (no argument: all three, in that order)
 # Any sanitizer report fails the pass: reports abort the test, and the test fails.
 #
@@ -71,6 +72,15 @@ pass_tsan() {
 
 pass_fuzz() {
     local runs=${KAVRI_FUZZ_RUNS:-2000}
+    # KAVRI_FUZZ_SECONDS bounds each target's time as well, for long runs on a shared machine.
+    local bound=()
+    [ -z "${KAVRI_FUZZ_SECONDS:-}" ] || bound=(-max_total_time="$KAVRI_FUZZ_SECONDS")
+    # A quarantine of 16 MB instead of 256: a use after free within one input is still caught
+    # (an input frees well under 1 MB), and the file readers' targets, which free a 16 KiB read
+    # block per look at a file's last bytes, no longer spend most of their time faulting in
+    # fresh pages for the quarantine.
+    local fuzz_env=("${asan_env[@]}")
+    fuzz_env[0]="${fuzz_env[0]}:quarantine_size_mb=16"
     configure_asan
     local targets
     targets=$(sed -n 's/^kavri_add_fuzzer(\([a-z_]*\).*/\1/p' tests/fuzz/CMakeLists.txt)
@@ -81,8 +91,8 @@ pass_fuzz() {
         local work="$asan_dir/corpus/$t"
         mkdir -p "$work"
         echo "-- $t: $runs runs"
-        env "${asan_env[@]}" QT_QPA_PLATFORM=offscreen \
-            "$asan_dir/bin/$t" -runs="$runs" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+        env "${fuzz_env[@]}" QT_QPA_PLATFORM=offscreen \
+            "$asan_dir/bin/$t" -runs="$runs" "${bound[@]}" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
             -dict="$root/tests/fuzz/kavri.dict" -print_final_stats=1 -artifact_prefix="$asan_dir/" \
             "$work" "$root/tests/fuzz/corpus/${t#fuzz_}" >"$asan_dir/$t.log" 2>&1 ||
             { tail -n 60 "$asan_dir/$t.log"; exit 1; }

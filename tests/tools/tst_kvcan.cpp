@@ -323,6 +323,13 @@ void tst_Kvcan::commandLine_data()
         wiredMonitor + QStringList{"-t", "z", "--send", "001#", "--send", "002#"}, 0,
         "ch1 Rx \\(0\\.000000\\) +00000001 [\\s\\S]*ch1 Rx \\(\\d+\\.\\d{6}\\) "
         "+00000002");
+    // --repeat keeps the pipe fed: an exact count, or a flood until the time is up.
+    row("repeat twice over two frames",
+        wiredMonitor + QStringList{"--repeat", "2", "--send", "001#", "--send", "002#"}, 0,
+        "4 frames shown, 4 received, 0 dropped by the trace, 4 sent on channel 0\n");
+    row("repeat until the end", wiredMonitor + QStringList{"--repeat", "0", "--send", "001#11"}, 0,
+        ", [1-9]\\d{3,} sent on channel 0\n");
+    row("repeat negative", {"monitor", "--repeat", "-1"}, 2, "bad --repeat");
     row("reversed range", {"monitor", "--only", "200-100"}, 2,
         "bad --only: bad filter '200-100': the range is reversed");
     row("bad mask", {"monitor", "--not", "12:zz"}, 2, "bad --not: bad filter '12:zz'");

@@ -64,6 +64,50 @@ bool checkInputFile(const QString &path, const QString &what)
 // The exit status of work the user cut short.
 constexpr int CutShort = 130;
 
+// Hands `rounds` repetitions of a frame list (0: without end) to a transmit pipe, a few queues
+// at a time.
+class Feeder
+{
+public:
+    Feeder(const CanData &frames, qint64 rounds) : left(rounds), endless(rounds == 0)
+    {
+        if (frames.isEmpty())
+            return;
+        // About 512 frames a queue: large enough that the transmit thread fills its adapter
+        // calls, small enough that a few queues ahead stay well under a second of bus time.
+        perQueue = qMax<qint64>(1, 512 / frames.size());
+        for (qint64 r = 0; r < perQueue; ++r) {
+            for (int i = 0; i < frames.size(); ++i)
+                queue.push(frames.at(i));
+        }
+    }
+
+    void feed(KvPipe &pipe)
+    {
+        while (!queue.isEmpty() && (endless || left > 0) && pipe.count() < QueuesAhead) {
+            if (endless || left >= perQueue) {
+                pipe.push(queue);
+                left -= perQueue;
+                continue;
+            }
+            // The last, shorter queue.
+            CanData rest;
+            const int frames = queue.size() / int(perQueue);
+            for (int i = 0; i < frames * int(left); ++i)
+                rest.push(queue.at(i));
+            pipe.push(rest);
+            left = 0;
+        }
+    }
+
+private:
+    static constexpr int QueuesAhead = 8;
+    CanData queue;
+    qint64 perQueue = 0;
+    qint64 left;
+    bool endless;
+};
+
 } // namespace
 
 void printWatchList(uint channel, const cansyntax::IdFilter &filter)
@@ -104,6 +148,10 @@ int runMonitor(const QStringList &args)
     parser.addOption(option("watch", "Keep the watch list and print it at the end."));
     parser.addOption(option(
         "send", "Send this frame (ID#DATA) on the --wire channel first; repeatable.", "frame"));
+    parser.addOption(option("repeat",
+                            "Send the --send frames this many times; 0: over and over until the "
+                            "monitor ends, keeping the bus busy.",
+                            "n", "1"));
     parser.addOption(option("max-lines",
                             "Trace lines printed per refresh, then a count of the rest; 0: every "
                             "frame.",
@@ -118,10 +166,11 @@ int runMonitor(const QStringList &args)
         return rc;
     OutputOptions output;
     cansyntax::IdFilter filter;
-    qint64 msecs = 0, maxLines = 0;
+    qint64 msecs = 0, maxLines = 0, repeat = 1;
     if (!readOutputOptions(parser, output) || !readFilterOptions(parser, filter) ||
         !secondsOption(parser, "seconds", msecs) ||
-        !countOption(parser, "max-lines", 0, 1000000, maxLines))
+        !countOption(parser, "max-lines", 0, 1000000, maxLines) ||
+        !countOption(parser, "repeat", 0, 1000000, repeat))
         return 2;
     CanData toSend;
     if (!framesOf(parser.values("send"), toSend))
@@ -138,6 +187,7 @@ int runMonitor(const QStringList &args)
     if (parser.isSet("watch") && !KvGlobalSet::instance().isWatch())
         KvGlobalSet::instance().onWatch();
     qint64 shown = 0, dropped = 0;
+    std::atomic<qint64> sent{0};
     int exitCode = 0;
     {
         KvDeviceSession session;
@@ -155,8 +205,17 @@ int runMonitor(const QStringList &args)
             if (!recording->start())
                 return 1;
         }
-        if (!toSend.isEmpty())
-            KvPipe::instance(device.wire).push(toSend);
+        // The frames go out as the bus takes them: the pipe is topped up a few queues ahead of
+        // the transmit thread, so that a repeat of thousands (or for ever) never sits in memory
+        // all at once and the bus never waits for the next tick.
+        Feeder feeder(toSend, repeat);
+        if (!toSend.isEmpty()) {
+            QObject::connect(
+                session.writer(device.wire), &CanWriteThread::sendSignal,
+                session.writer(device.wire), [&sent](unsigned long n) { sent += qint64(n); },
+                Qt::DirectConnection);
+            feeder.feed(KvPipe::instance(device.wire));
+        }
         const auto tick = [&] {
             if (recording)
                 recording->hideStatus();
@@ -165,7 +224,12 @@ int runMonitor(const QStringList &args)
                 recording->showStatus();
         };
         runUntil(
-            msecs > 0 ? msecs : -1, [&] { return recording && recording->failed(); }, tick,
+            msecs > 0 ? msecs : -1, [&] { return recording && recording->failed(); },
+            [&] {
+                if (!toSend.isEmpty())
+                    feeder.feed(KvPipe::instance(device.wire));
+                tick();
+            },
             maxLines > 0 ? 500 : 20);
         session.stop();
         if (recording)
@@ -173,19 +237,23 @@ int runMonitor(const QStringList &args)
         if (maxLines > 0)
             tick();
         else
-            trace.finish(interrupted() ? 200 : 1000);
+            shown += trace.finish(interrupted() ? 200 : 1000);
         dropped = trace.dropped();
         if (recording)
             exitCode = recording->finish();
     }
     if (pipeClosed())
         return 0;
-    report() << QStringLiteral(
-                    "channel %1: %2 frames shown, %3 received, %4 dropped by the trace\n")
+    // One summary line, whatever was asked: scripts read it.
+    report() << QStringLiteral("channel %1: %2 frames shown, %3 received, %4 dropped by the trace")
                     .arg(device.channel)
                     .arg(shown)
                     .arg(KvGlobalSet::instance().channelSets[device.channel].receiveCount)
-                    .arg(dropped);
+                    .arg(dropped)
+             << (toSend.isEmpty()
+                     ? QString()
+                     : QStringLiteral(", %1 sent on channel %2").arg(sent.load()).arg(device.wire))
+             << '\n';
     report().flush();
     if (parser.isSet("watch"))
         printWatchList(device.channel, filter);

@@ -600,12 +600,13 @@ qint64 TraceStream::pump()
     return printed;
 }
 
-void TraceStream::finish(int msecs)
+qint64 TraceStream::finish(int msecs)
 {
     QElapsedTimer timer;
     timer.start();
+    qint64 printed = 0;
     while (!pipeClosed()) {
-        pump();
+        printed += pump();
         if ((pending.isEmpty() && frames.pending() == 0) || timer.elapsed() >= msecs)
             break;
         QThread::msleep(5);
@@ -613,6 +614,7 @@ void TraceStream::finish(int msecs)
     QVector<KvCanObj> rest;
     abandoned += frames.take(rest);
     pending.clear();
+    return printed;
 }
 
 qint64 TraceStream::dropped() const

@@ -139,8 +139,9 @@ public:
     // Prints every record that passes the filter, as long as standard output takes them without
     // blocking; the rest wait in the subscription. Returns the records printed.
     qint64 pump();
-    // Pumps until nothing waits or `msecs` pass; what is left counts as dropped.
-    void finish(int msecs);
+    // Pumps until nothing waits or `msecs` pass; what is left counts as dropped. Returns the
+    // records printed meanwhile.
+    qint64 finish(int msecs);
     qint64 dropped() const;
     QString line(const KvCanObj &record);
 
