@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The window's screenshots for the README: builds the window test and runs its screenshot case,
 # which writes docs/kavri-view-1024x700.png and docs/kavri-view-1440x900.png (a wired session with
-# traffic on the simulated adapter, the per-ID page shown).
+# traffic on the simulated adapter, the per-ID page and, in the larger, the signal plot).
 # Usage: bash scripts/screenshots.sh [build folder, default build]
 # Without a display the offscreen platform draws them; set QT_QPA_PLATFORM=xcb to use an X server
 # (its fonts and style then show in the pictures).

@@ -9,6 +9,9 @@
 #include "mainwindow.h"
 #include "nameeditor.h"
 #include "sendpanel.h"
+#include "signalplot.h"
+#include "signalsmodel.h"
+#include "signalspanel.h"
 #include "taskpanel.h"
 #include "tracemodel.h"
 #include "tracepanel.h"
@@ -1199,11 +1202,32 @@ void tst_KavriView::screenshots()
     QVERIFY2(w.taskPanel()->run(), qPrintable(w.taskPanel()->statusText()));
     w.viewPages()->setCurrentWidget(w.idStatisticsPanel());
     QTRY_VERIFY_WITH_TIMEOUT(w.idStatisticsPanel()->model()->rowCount() == 4, 10000);
-    // The signal page, when the window has one, goes here beside the per-ID page.
+    // The example database describes this traffic: engine speed and brake pressure are plotted.
+    QVERIFY(w.signalsPanel()->loadDatabase(QStringLiteral(KAVRI_EXAMPLES "/demo.dbc")));
+    const SignalsModel *signalRows = w.signalsPanel()->model();
+    QVector<int> plotted;
+    for (int row = 0; row < signalRows->rowCount(); ++row) {
+        const QString name = signalRows->index(row, SignalsModel::Signal).data().toString();
+        if (name == QLatin1String("EngSpeed") || name == QLatin1String("Pressure")) {
+            w.signalsPanel()->model()->setChosen(row, true);
+            plotted << row;
+        }
+    }
+    QCOMPARE(plotted.size(), 2);
 
     for (const QSize size : {QSize(1024, 700), QSize(1440, 900)}) {
         w.resize(size);
         QTRY_COMPARE(w.size(), size);
+        // The small window shows the trace, the large one the plot of the same traffic.
+        const bool large = size.width() > 1024;
+        w.mainPages()->setCurrentWidget(large ? static_cast<QWidget *>(w.signalPlot())
+                                              : w.mainPages()->widget(0));
+        if (large) {
+            for (int signal : plotted)
+                QTRY_VERIFY_WITH_TIMEOUT(w.signalPlot()->series(signal) &&
+                                             w.signalPlot()->series(signal)->count() > 50,
+                                         10000);
+        }
         QTRY_VERIFY_WITH_TIMEOUT(w.busLoadPlot()->series(1)->count() > 5, 10000);
         // The newest rows get their relative times once the session has handed their frames
         // out.
@@ -1212,6 +1236,8 @@ void tst_KavriView::screenshots()
                                        .data()
                                        .toString()
                                        .isEmpty()));
+        // The figures come from the window's own refresh cycle, not from the calls above.
+        QTRY_VERIFY_WITH_TIMEOUT(w.traffic()->load() > 0.5, 5000);
         QVERIFY2(clippedWidgets(&w).isEmpty(), qPrintable(clippedWidgets(&w).join("; ")));
         if (!folder.isEmpty()) {
             const QString file = QDir(folder).filePath(

@@ -52,7 +52,7 @@ BusLoadPlot::BusLoadPlot(QWidget *parent) : QChartView(parent), timeAxis(new QVa
     setChart(plot);
     setRenderHint(QPainter::Antialiasing);
     setToolTip(tr("Bus load of the running channels over the last minute, 0 to 100 %"));
-    setFixedSize(230, 44);
+    setFixedSize(300, 44); // the legend takes a third
     clock.start();
 }
 

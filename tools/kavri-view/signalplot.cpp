@@ -294,6 +294,8 @@ void SignalPlot::fitAxes()
         timeScale->setRange(0, 1);
     else
         timeScale->setRange(t0, t1 > t0 ? t1 : t0 + 1);
+    // Round ticks (0.5 s, 25 rpm) rather than the data's own ends, which read as noise.
+    timeScale->applyNiceNumbers();
     for (auto it = unitAxes.cbegin(); it != unitAxes.cend(); ++it) {
         const QPair<double, double> r = ranges.value(it.key(), {inf, -inf});
         if (r.first > r.second) {
@@ -303,5 +305,6 @@ void SignalPlot::fitAxes()
         // A flat line sits in the middle of a unit-high band; a moving one gets a little room.
         const double pad = r.second > r.first ? (r.second - r.first) * 0.05 : 0.5;
         it.value()->setRange(r.first - pad, r.second + pad);
+        it.value()->applyNiceNumbers();
     }
 }
