@@ -58,7 +58,6 @@
 
 #include "kvdbcdatabase.h"
 #include "kvdbcformat.h"
-#include "kvsignaldecoder.h"
 #include "kvgbtdecoder.h"
 #include "kvgbtjson.h"
 #include "kvgbtmessage.h"
@@ -67,6 +66,7 @@
 #include "kvgbtsimulation.h"
 #include "kvj1939id.h"
 #include "kvj1939transport.h"
+#include "kvsignaldecoder.h"
 
 // A class bearing the library's name; it holds nothing and does nothing. Applications that were
 // written against it keep compiling and linking.
