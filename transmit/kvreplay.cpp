@@ -169,8 +169,14 @@ void KvReplay::startPass()
         t.setChannelFilter(p.first);
         t.setFileName(file);
         t.setParameter(startTask);
-        if (threads.size() == 1)
-            connect(&t, &KvSendFileThread::progressValueChanged, this, &KvReplay::progressChanged);
+        // The pass's first thread tells the file position. Its last reports can still be queued
+        // when the last thread's end closes the pass: once the pass is over they are stale.
+        if (threads.size() == 1) {
+            connect(&t, &KvSendFileThread::progressValueChanged, this, [this, first = &t](int v) {
+                if (running && !threads.empty() && threads.front().get() == first)
+                    emit progressChanged(v);
+            });
+        }
         connect(&t, &QThread::finished, this, &KvReplay::threadEnded);
         session.addSender(&t);
     }

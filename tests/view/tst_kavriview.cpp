@@ -1059,7 +1059,7 @@ void tst_KavriView::replayControls()
     QSignalSpy finished(page, &TransferPanel::replayFinished);
     QVERIFY2(page->startReplay(path), qPrintable(page->statusText()));
     QVERIFY(finished.wait(8000));
-    QCOMPARE(page->replayBar()->value(), 100);
+    QVERIFY2(page->replayBar()->value() == 100, qPrintable(page->statusText()));
     QCOMPARE(page->replayer()->passesDone(), passes);
     QVector<KvCanObj> heard1, heard3;
     QTRY_VERIFY((wire1.take(heard1), wire3.take(heard3),
