@@ -45,6 +45,14 @@ KvReplay::KvReplay(KvDeviceSession &s, QObject *parent) : QObject(parent), sessi
         stop();
         waitForFinished();
     });
+    // The threads are watched from here rather than through their finished() signals: a queued
+    // connection leaves the emitting thread's bookkeeping inside the connection, freed with the
+    // thread object here, out of sight of the thread checker. 10 ms is a pass's added end time.
+    progressTimer.setInterval(10);
+    connect(&progressTimer, &QTimer::timeout, this, [this] {
+        publishProgress();
+        threadEnded();
+    });
     stopAgain.setInterval(20);
     connect(&stopAgain, &QTimer::timeout, this, [this] {
         for (auto &t : threads)
@@ -130,6 +138,8 @@ bool KvReplay::start()
     }
     running = true;
     stopping = false;
+    published = -1;
+    progressTimer.start();
     passes = 0;
     sent = skipped = errors = 0;
     std::fill(std::begin(perRecording), std::end(perRecording), 0);
@@ -169,15 +179,16 @@ void KvReplay::startPass()
         t.setChannelFilter(p.first);
         t.setFileName(file);
         t.setParameter(startTask);
-        // The pass's first thread tells the file position. Its last reports can still be queued
-        // when the last thread's end closes the pass: once the pass is over they are stale.
+        // The pass's first thread tells the file position. It only stores the percent; a timer
+        // here publishes it, so no event crosses from the threads (one per frame would be
+        // hundreds of thousands a second) and none can arrive after the replay has finished.
         if (threads.size() == 1) {
-            connect(&t, &KvSendFileThread::progressValueChanged, this, [this, first = &t](int v) {
-                if (running && !threads.empty() && threads.front().get() == first)
-                    emit progressChanged(v);
-            });
+            progress = 0;
+            connect(
+                &t, &KvSendFileThread::progressValueChanged, this,
+                [this](int v) { progress.store(v, std::memory_order_relaxed); },
+                Qt::DirectConnection);
         }
-        connect(&t, &QThread::finished, this, &KvReplay::threadEnded);
         session.addSender(&t);
     }
     ++passes;
@@ -203,9 +214,18 @@ bool KvReplay::waitForFinished(int msecs)
     return true;
 }
 
+void KvReplay::publishProgress()
+{
+    const int v = progress.load(std::memory_order_relaxed);
+    if (running && v != published) {
+        published = v;
+        emit progressChanged(v);
+    }
+}
+
 void KvReplay::threadEnded()
 {
-    // A thread's end may still be on its way after waitForFinished() ended the pass.
+    // Nothing to watch once waitForFinished() or a stop ended the pass itself.
     if (!running || threads.empty())
         return;
     for (const auto &t : threads) {
@@ -252,5 +272,6 @@ void KvReplay::finish(KvSendFileThread::EndReason why)
     reason = why;
     running = false;
     stopAgain.stop();
+    progressTimer.stop();
     emit finished();
 }

@@ -12,6 +12,7 @@
 #include <QtCore/QTimer>
 #include <QtCore/QVector>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -36,10 +37,11 @@ class KvDeviceSession;
 // have ended; their counts are added up and the next pass starts, until the passes are done or a
 // pass ended for any other reason than the end of the data.
 //
-// Signals: progressChanged(percent) with the first thread of the current pass (the file position);
-// passStarted(pass) as each pass begins (1 for the first); finished() once, when the last pass
-// ended, after the counts are final. Progress, passes and the end arrive through the event loop of
-// the thread the replay lives in, which must run for the replay to move on between passes.
+// Signals: progressChanged(percent), at most every 10 ms while it moves, from the first thread of
+// the current pass (the file position); passStarted(pass) as each pass begins (1 for the first);
+// finished() once, when the last pass ended, after the counts are final. Progress, passes and the
+// end arrive through the event loop of the thread the replay lives in, which must run for the
+// replay to move on between passes.
 //
 // stop() only asks the threads to end and returns at once: each ends within the 50 ms slice of its
 // pause, and finished() follows. A thread that had not yet begun its run when the stop came would
@@ -123,6 +125,7 @@ signals:
 
 private:
     Q_DISABLE_COPY(KvReplay)
+    void publishProgress();
     void startPass();
     void threadEnded();
     void endPass();
@@ -143,7 +146,12 @@ private:
     QVector<int> threadChannels;                            // the engine channel of each
     bool running = false;
     bool stopping = false;
-    QTimer stopAgain; // repeats a stop that came before a thread's run() had begun
+    // The first thread's latest percent: stored by that thread, published on this object's
+    // thread by publishProgress() when it changed.
+    std::atomic<int> progress{0};
+    int published = -1;
+    QTimer progressTimer; // publishes the progress and ends a pass whose threads all ended
+    QTimer stopAgain;     // repeats a stop that came before a thread's run() had begun
     int passes = 0;
     qint64 sent = 0;
     qint64 skipped = 0;
