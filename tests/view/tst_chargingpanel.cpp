@@ -14,6 +14,7 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <QtCore/QSettings>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
@@ -102,6 +103,8 @@ private slots:
 void tst_ChargingPanel::init()
 {
     VSIM_Reset();
+    // The window's settings go to the test folders of QStandardPaths, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
     for (int ch = 0; ch < 4; ++ch) {
         KvBuffer::instance(ch).ClearGBT27930();

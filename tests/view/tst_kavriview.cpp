@@ -32,6 +32,7 @@
 #include <QtCore/QFile>
 #include <QtCore/QSettings>
 #include <QtCore/QSortFilterProxyModel>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QXmlStreamReader>
 #include <QtTest/QSignalSpy>
@@ -233,6 +234,8 @@ void tst_KavriView::init()
 {
     VSIM_Reset();
     // Every window starts from the defaults: no state kept by an earlier case.
+    // The window's settings go to the test folders of QStandardPaths, never the user's own.
+    QStandardPaths::setTestModeEnabled(true);
     QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
     for (int ch = 0; ch < 4; ++ch) {
         KvBuffer::instance(ch).setMaxCount(30000);
