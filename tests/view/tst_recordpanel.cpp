@@ -8,6 +8,8 @@
 #include "kvrecorder.h"
 #include "vci_sim.h"
 
+#include <QtCore/QSettings>
+#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 #include <QtWidgets/QLabel>
@@ -19,10 +21,19 @@ class tst_RecordPanel : public QObject
 {
     Q_OBJECT
 private slots:
+    void init();
     void chooserOffersWritableFormats();
     void recordsUntilStopped_data();
     void recordsUntilStopped();
 };
+
+void tst_RecordPanel::init()
+{
+    // Every window starts from the defaults, in the test folders of QStandardPaths: the device
+    // bar of a user's own last session would open another adapter.
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
+}
 
 void tst_RecordPanel::chooserOffersWritableFormats()
 {
