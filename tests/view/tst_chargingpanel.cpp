@@ -4,6 +4,7 @@
 #include "chargingpanel.h"
 #include "chargingplot.h"
 #include "mainwindow.h"
+#include "ownsettings.h"
 #include "tracepanel.h"
 
 #include "kvbuffer.h"
@@ -14,7 +15,6 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <QtCore/QSettings>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QSignalSpy>
 #include <QtTest/QtTest>
@@ -103,9 +103,7 @@ private slots:
 void tst_ChargingPanel::init()
 {
     VSIM_Reset();
-    // The window's settings go to the test folders of QStandardPaths, never the user's own.
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
+    useOwnSettings();
     for (int ch = 0; ch < 4; ++ch) {
         KvBuffer::instance(ch).ClearGBT27930();
         KvBuffer::instance(ch).setGBT27930Run(false);

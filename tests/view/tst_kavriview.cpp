@@ -8,6 +8,7 @@
 #include "kvframesubscription.h"
 #include "mainwindow.h"
 #include "nameeditor.h"
+#include "ownsettings.h"
 #include "sendpanel.h"
 #include "signalplot.h"
 #include "signalsmodel.h"
@@ -32,7 +33,6 @@
 #include <QtCore/QFile>
 #include <QtCore/QSettings>
 #include <QtCore/QSortFilterProxyModel>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtCore/QXmlStreamReader>
 #include <QtTest/QSignalSpy>
@@ -233,10 +233,7 @@ private slots:
 void tst_KavriView::init()
 {
     VSIM_Reset();
-    // Every window starts from the defaults: no state kept by an earlier case.
-    // The window's settings go to the test folders of QStandardPaths, never the user's own.
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
+    useOwnSettings();
     for (int ch = 0; ch < 4; ++ch) {
         KvBuffer::instance(ch).setMaxCount(30000);
         KvBuffer::instance(ch).reset();

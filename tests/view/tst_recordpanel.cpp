@@ -1,5 +1,6 @@
 #include "devicebar.h"
 #include "mainwindow.h"
+#include "ownsettings.h"
 #include "recordpanel.h"
 
 #include "kvbuffer.h"
@@ -9,7 +10,6 @@
 #include "vci_sim.h"
 
 #include <QtCore/QSettings>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 #include <QtWidgets/QLabel>
@@ -29,10 +29,7 @@ private slots:
 
 void tst_RecordPanel::init()
 {
-    // Every window starts from the defaults, in the test folders of QStandardPaths: the device
-    // bar of a user's own last session would open another adapter.
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
+    useOwnSettings();
 }
 
 void tst_RecordPanel::chooserOffersWritableFormats()

@@ -1,6 +1,7 @@
 #include "devicebar.h"
 #include "framesignalsview.h"
 #include "mainwindow.h"
+#include "ownsettings.h"
 #include "sendpanel.h"
 #include "signalplot.h"
 #include "signalsendpanel.h"
@@ -21,7 +22,6 @@
 #include <QtCharts/QLineSeries>
 #include <QtCharts/QValueAxis>
 #include <QtCore/QSettings>
-#include <QtCore/QStandardPaths>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 #include <QtWidgets/QLabel>
@@ -88,9 +88,7 @@ private slots:
 void tst_SignalsPanel::init()
 {
     VSIM_Reset();
-    // The window's settings go to the test folders of QStandardPaths, never the user's own.
-    QStandardPaths::setTestModeEnabled(true);
-    QSettings(QStringLiteral("Kavri"), QStringLiteral("kavri-view")).clear();
+    useOwnSettings();
     for (int ch = 0; ch < 4; ++ch) {
         KvBuffer::instance(ch).reset();
         KvBuffer::instance(ch).ClearDBC();
