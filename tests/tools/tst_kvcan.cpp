@@ -1,3 +1,4 @@
+#include "kvcanrun.h"
 #include "kvformatregistry.h"
 
 #include <QtCore/QProcess>
@@ -24,6 +25,8 @@ constexpr qint64 ExitBoundMs = 1000;
 #endif
 
 // Runs the command-line tool as a user would and checks exit codes and the key lines it prints.
+using namespace kvcantest;
+
 class tst_Kvcan : public QObject
 {
     Q_OBJECT
@@ -49,14 +52,6 @@ private slots:
     void topShowsIdentifiers();
 
 private:
-    struct Result
-    {
-        int code;
-        QString out;
-        QString err;
-    };
-    static Result run(const QStringList &args, int timeoutMs = 60000,
-                      const QString &program = QStringLiteral(KVCAN_PATH));
     static QString example(const char *name) { return QStringLiteral(KAVRI_EXAMPLES "/") + name; }
     QString write(const QString &name, const QByteArray &content);
     QTemporaryDir dir;
@@ -87,20 +82,6 @@ static const char candumpLog[] = "(1436509052.249713) can0 123#1122\n"
                                  "(1436509052.250713) can0 001A2B3C#33\n"
                                  "(1436509052.251713) can0 20000080#0000000000000000\n"
                                  "(1436509052.252713) can1 7DF#R4\n";
-
-tst_Kvcan::Result tst_Kvcan::run(const QStringList &args, int timeoutMs, const QString &program)
-{
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {-1, QString::fromLocal8Bit(p.readAllStandardOutput()), QStringLiteral("timed out")};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2,
-            QString::fromLocal8Bit(p.readAllStandardOutput()),
-            QString::fromLocal8Bit(p.readAllStandardError())};
-}
 
 void tst_Kvcan::commandsDoTheirWork_data()
 {

@@ -1,4 +1,5 @@
-#include <QtCore/QProcess>
+#include "kvcanrun.h"
+
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
@@ -12,29 +13,7 @@ private slots:
     void reportsErrorsWithLines();
 };
 
-namespace {
-
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Result run(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(KVCAN_PATH), args);
-    Result r;
-    if (!p.waitForFinished(60000))
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
-
-} // namespace
+using namespace kvcantest;
 
 void tst_KvcanDbc::listsMessagesAndSignals()
 {

@@ -1,6 +1,7 @@
+#include "kvcanrun.h"
+
 #include <QtCore/QJsonDocument>
 #include <QtCore/QJsonObject>
-#include <QtCore/QProcess>
 #include <QtCore/QTemporaryDir>
 #include <QtTest/QtTest>
 
@@ -23,27 +24,9 @@ private slots:
     void refusals();
 };
 
+using namespace kvcantest;
+
 namespace {
-
-struct Result
-{
-    int code = -1;
-    QString out;
-    QString err;
-};
-
-Result run(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral(KVCAN_PATH), args);
-    Result r;
-    if (!p.waitForFinished(120000))
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
 
 QString example(const char *name)
 {
