@@ -23,36 +23,14 @@ QString cycleText(double seconds)
 } // namespace
 
 IdStatisticsModel::IdStatisticsModel(const KvIdStatistics &s, QObject *parent)
-    : QAbstractTableModel(parent), statistics(s)
+    : GrowingTableModel(ColumnCount, parent), statistics(s)
 {
 }
 
 void IdStatisticsModel::refresh()
 {
     const int n = statistics.rows().size();
-    if (n < rows) {
-        beginResetModel();
-        rows = n;
-        endResetModel();
-        return;
-    }
-    if (n > rows) {
-        beginInsertRows(QModelIndex(), rows, n - 1);
-        rows = n;
-        endInsertRows();
-    }
-    if (rows > 0)
-        emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
-}
-
-int IdStatisticsModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : rows;
-}
-
-int IdStatisticsModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
+    followRows(n);
 }
 
 QVariant IdStatisticsModel::data(const QModelIndex &index, int role) const

@@ -1,7 +1,7 @@
 #ifndef IDSTATISTICSMODEL_H
 #define IDSTATISTICSMODEL_H
 
-#include <QtCore/QAbstractTableModel>
+#include "growingtablemodel.h"
 
 class KvIdStatistics;
 
@@ -9,7 +9,7 @@ class KvIdStatistics;
 // its name, direction, count, rate, cycle times and latest data, the bytes that changed in its
 // latest frame marked. Qt::UserRole gives each cell as a number (the name as text) so that a
 // sorting proxy orders 0x80 before 0x100 and 9 frames before 10.
-class IdStatisticsModel : public QAbstractTableModel
+class IdStatisticsModel : public GrowingTableModel
 {
     Q_OBJECT
 public:
@@ -32,8 +32,6 @@ public:
     // Takes up what the statistics learnt since the last refresh.
     void refresh();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
@@ -43,7 +41,6 @@ public:
 
 private:
     const KvIdStatistics &statistics;
-    int rows = 0;
 };
 
 #endif // IDSTATISTICSMODEL_H

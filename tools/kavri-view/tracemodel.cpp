@@ -14,7 +14,9 @@ constexpr int CachedRows = 2000;
 
 } // namespace
 
-TraceModel::TraceModel(QObject *parent) : QAbstractTableModel(parent), cache(CachedRows) {}
+TraceModel::TraceModel(QObject *parent) : GrowingTableModel(ColumnCount, parent), cache(CachedRows)
+{
+}
 
 TraceModel::~TraceModel() = default;
 
@@ -41,29 +43,7 @@ void TraceModel::refresh()
     // Once the list is full, every stored frame pushes the oldest out, so a position shows
     // another record after each refresh; converted texts are never reused across refreshes.
     cache.clear();
-    if (n < rows) { // cleared or reset
-        beginResetModel();
-        rows = n;
-        endResetModel();
-        return;
-    }
-    if (n > rows) {
-        beginInsertRows(QModelIndex(), rows, n - 1);
-        rows = n;
-        endInsertRows();
-    }
-    if (rows > 0)
-        emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1), {Qt::DisplayRole});
-}
-
-int TraceModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : rows;
-}
-
-int TraceModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
+    followRows(n, {Qt::DisplayRole});
 }
 
 const CanObjStr &TraceModel::record(int row) const

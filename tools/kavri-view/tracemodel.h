@@ -3,7 +3,7 @@
 
 #include "kvidstatistics.h"
 
-#include <QtCore/QAbstractTableModel>
+#include "growingtablemodel.h"
 #include <QtCore/QCache>
 
 #include <deque>
@@ -23,7 +23,7 @@ class CanObjStr;
 // row is turned into texts (getFrame) only when the view asks for it, which it does for the rows
 // on screen. Converted rows are kept until the next refresh, since the view asks for one row
 // once per column and role.
-class TraceModel : public QAbstractTableModel
+class TraceModel : public GrowingTableModel
 {
     Q_OBJECT
 public:
@@ -69,8 +69,6 @@ public:
     // The widest text a column shows, for sizing it: "00 00 00 00 00 00 00 00" for the data.
     static QString widestText(int column);
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
@@ -83,7 +81,6 @@ private:
     QString relativeText(int row) const;
 
     int ch = 0;
-    int rows = 0;
     int lastTotal = 0;
     // Beside the buffer's rows as they were when last read: the last time is that of row
     // timesCount - 1 then; a full list has moved on by the frames counted since.

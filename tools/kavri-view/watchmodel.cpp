@@ -7,7 +7,7 @@
 #include <QtGui/QBrush>
 #include <QtGui/QFont>
 
-WatchModel::WatchModel(QObject *parent) : QAbstractTableModel(parent), cache(1000) {}
+WatchModel::WatchModel(QObject *parent) : GrowingTableModel(ColumnCount, parent), cache(1000) {}
 
 WatchModel::~WatchModel() = default;
 
@@ -25,30 +25,7 @@ void WatchModel::refresh()
 {
     const int n = KvBuffer::instance(ch).countW();
     cache.clear();
-    if (n < rows) {
-        beginResetModel();
-        rows = n;
-        endResetModel();
-        return;
-    }
-    if (n > rows) {
-        beginInsertRows(QModelIndex(), rows, n - 1);
-        rows = n;
-        endInsertRows();
-    }
-    // Every known identifier may have a newer frame; the view re-reads only the rows in sight.
-    if (rows > 0)
-        emit dataChanged(index(0, 0), index(rows - 1, ColumnCount - 1));
-}
-
-int WatchModel::rowCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : rows;
-}
-
-int WatchModel::columnCount(const QModelIndex &parent) const
-{
-    return parent.isValid() ? 0 : ColumnCount;
+    followRows(n);
 }
 
 const KvCanObjWatchStr &WatchModel::record(int row) const

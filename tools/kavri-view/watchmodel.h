@@ -1,7 +1,7 @@
 #ifndef WATCHMODEL_H
 #define WATCHMODEL_H
 
-#include <QtCore/QAbstractTableModel>
+#include "growingtablemodel.h"
 #include <QtCore/QCache>
 
 class KvCanObjWatchStr;
@@ -11,7 +11,7 @@ class KvCanObjWatchStr;
 // identifier at least once) is highlighted, so the signals that move stand out from those that
 // do not. Only the bytes the frame carries are marked: past its length a byte means nothing, even
 // when the library saw it differ. Rows are read lazily, as in the trace.
-class WatchModel : public QAbstractTableModel
+class WatchModel : public GrowingTableModel
 {
     Q_OBJECT
 public:
@@ -35,8 +35,6 @@ public:
     int channel() const { return ch; }
     void refresh();
 
-    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
-    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
@@ -45,7 +43,6 @@ private:
     const KvCanObjWatchStr &record(int row) const;
 
     int ch = 0;
-    int rows = 0;
     mutable QCache<int, KvCanObjWatchStr> cache;
 };
 
