@@ -6,6 +6,7 @@
 #include "kvframewriter.h"
 
 #include <QtCore/QByteArray>
+#include <QtCore/QVector>
 
 #include <memory>
 
@@ -52,24 +53,41 @@ public:
 protected:
     bool start() override;
     Result next(KvFrame &frame) override;
-    qint64 consumed() const override { return filePos; }
+    qint64 consumed() const override { return consumedPos; }
 
 private:
     enum class Step { Frame, Skipped, Again, NeedMore, Error };
     Step parseObject(KvFrame &frame);
     Step skipPadding(const char *p, int avail);
     Step badObjectSize(quint32 size);
-    // Loads the next container's data behind what is left of the last one.
+
+    struct Container;
+    class Unpacker;
+    // Puts the next container's data behind what is left of the last one.
     Result loadContainer();
+    // Reads the next container from the file as it is, or what stands in its place.
+    void readContainer(Container &c);
+    // Reads the container after the one being loaded and hands it to the unpacking thread.
+    void readAhead();
+    QByteArray spare();
+    void recycle(QByteArray &buffer);
 
     struct Inflater;
     std::unique_ptr<Inflater> inflater; // made at the first compressed container
-    QByteArray inner;                   // objects of the containers read, from innerPos on unread
+    // Objects of the containers read, from innerPos on unread; the containers' data starts a
+    // fixed headroom into the buffer, so that the unread tail of the last one fits in front.
+    QByteArray inner;
     int innerPos = 0;
-    QByteArray packed;  // one container as it is in the file
-    qint64 filePos = 0; // next top-level object
+    QVector<QByteArray> spares; // buffers of containers done with, for the next ones
+    qint64 filePos = 0;         // next top-level object to read from the file
+    qint64 consumedPos = 0;     // end of the last container loaded into inner
     qint64 fileSize = 0;
-    QString where; // for messages
+    int loaded = 0;
+    // The next container, already read: with the unpacker while `ahead` is set, or in `held`.
+    std::unique_ptr<Container> held;
+    std::unique_ptr<Unpacker> unpacker;
+    bool ahead = false;
+    bool noThread = false; // the system refused a thread: unpack here
 };
 
 class BlfFrameWriter : public KvFrameWriter

@@ -3,8 +3,12 @@
 #include <QtCore/QDateTime>
 #include <QtCore/QtEndian>
 
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include <zlib.h>
 
@@ -84,6 +88,104 @@ struct BlfFrameReader::Inflater
     }
 };
 
+namespace {
+
+// Room kept in front of each container's data for the unread tail of the one before: an object
+// split between two containers is joined by copying that tail, not the new container.
+const int Headroom = 4096;
+
+} // namespace
+
+// One top-level container as read from the file, or what was found in its place.
+struct BlfFrameReader::Container
+{
+    enum Kind { Data, End, Padding, Broken };
+    Kind kind = End;
+    qint64 at = 0;   // offset of the container object
+    qint64 next = 0; // offset of the object after it
+    quint16 method = 0;
+    quint32 stated = 0;
+    QByteArray packed;
+    QByteArray data;       // Headroom bytes, then the objects the container holds once unpacked
+    bool unpacked = false; // its objects are in data
+    bool tried = false;    // inflated, with or without success
+    QString error;         // for Broken
+
+    // Runs on either thread: touches nothing but the container and the given stream.
+    void unpack(Inflater &inflater)
+    {
+        data.resize(Headroom + int(stated));
+        int produced = 0;
+        tried = true;
+        unpacked = inflater.into(packed.constData(), packed.size(), data.data() + Headroom,
+                                 int(stated), &produced);
+        data.resize(Headroom + produced);
+    }
+};
+
+// Inflates one container at a time on a thread of its own, so that the next container inflates
+// while this one is parsed: most of a read is zlib's. The container is moved in and out under
+// the mutex, which orders its buffers between the threads; the thread shares nothing else.
+class BlfFrameReader::Unpacker
+{
+public:
+    Unpacker() : worker([this] { run(); }) {}
+    ~Unpacker()
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        changed.notify_all();
+        worker.join();
+    }
+
+    void give(Container &&c)
+    {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            job = std::move(c);
+            state = Busy;
+        }
+        changed.notify_all();
+    }
+
+    void take(Container &c)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return state == Done; });
+        c = std::move(job);
+        state = Idle;
+    }
+
+private:
+    void run()
+    {
+        Inflater inflater;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return stop || state == Busy; });
+            if (stop)
+                return;
+            Container c = std::move(job);
+            lock.unlock();
+            c.unpack(inflater);
+            lock.lock();
+            job = std::move(c);
+            state = Done;
+            changed.notify_all();
+        }
+    }
+
+    enum State { Idle, Busy, Done };
+    std::mutex mutex;
+    std::condition_variable changed;
+    Container job;
+    State state = Idle;
+    bool stop = false;
+    std::thread worker; // last: starts once the rest is made
+};
+
 BlfFrameReader::BlfFrameReader() = default;
 
 BlfFrameReader::~BlfFrameReader() = default;
@@ -102,7 +204,9 @@ bool BlfFrameReader::start()
         return false;
     }
     epochNs = systemTimeNs(head + 40);
-    filePos = headerSize;
+    filePos = consumedPos = headerSize;
+    inner.resize(Headroom);
+    innerPos = Headroom;
     return file.seek(filePos);
 }
 
@@ -127,103 +231,186 @@ KvFrameReader::Result BlfFrameReader::next(KvFrame &frame)
     }
 }
 
-KvFrameReader::Result BlfFrameReader::loadContainer()
+QByteArray BlfFrameReader::spare()
 {
+    return spares.isEmpty() ? QByteArray() : spares.takeLast();
+}
+
+void BlfFrameReader::recycle(QByteArray &buffer)
+{
+    // Three are in use at most: the one parsed, the one inflating here and the one ahead.
+    if (spares.size() < 3 && buffer.capacity() <= 2 * Headroom + 256 * 1024)
+        spares.append(std::move(buffer));
+    buffer = QByteArray();
+}
+
+void BlfFrameReader::readContainer(Container &c)
+{
+    const auto broken = [&c](const QString &why) {
+        c.kind = Container::Broken;
+        c.error = why;
+    };
+    const QString name = file.fileName();
     for (;;) {
+        c.at = c.next = filePos;
         if (filePos >= fileSize) {
-            // What is left must not be the start of an object.
-            const int left = inner.size() - innerPos;
-            if (left > 0 &&
-                QByteArray::fromRawData(inner.constData() + innerPos, left).contains("LOBJ"))
-                return fail(QStringLiteral("%1: object at the end runs past the end of the file")
-                                .arg(file.fileName()));
-            return End;
+            c.kind = Container::End;
+            return;
         }
         char base[blf::ObjectBaseSize + blf::ContainerHeaderSize];
         if (!file.seek(filePos))
-            return fail(QStringLiteral("%1: %2").arg(file.fileName(), file.errorString()));
+            return broken(QStringLiteral("%1: %2").arg(name, file.errorString()));
         const qint64 got = file.read(base, blf::ObjectBaseSize);
         if (got < blf::ObjectBaseSize) {
             // Trailing padding is no object.
             bool zeros = got >= 0;
             for (int i = 0; i < got; ++i)
                 zeros = zeros && base[i] == 0;
-            if (zeros && inner.size() == innerPos)
-                return End;
-            return fail(QStringLiteral("%1: truncated object at offset %2")
-                            .arg(file.fileName())
-                            .arg(filePos));
+            c.kind = zeros ? Container::Padding : Container::Broken;
+            c.error = QStringLiteral("%1: truncated object at offset %2").arg(name).arg(filePos);
+            return;
         }
         if (std::memcmp(base, "LOBJ", 4) != 0)
-            return fail(
-                QStringLiteral("%1: no object at offset %2").arg(file.fileName()).arg(filePos));
+            return broken(QStringLiteral("%1: no object at offset %2").arg(name).arg(filePos));
         const quint32 size = u32(base + 8);
         const quint32 type = u32(base + 12);
         if (size < blf::ObjectBaseSize)
-            return fail(QStringLiteral("%1: object of %2 bytes at offset %3")
-                            .arg(file.fileName())
-                            .arg(size)
-                            .arg(filePos));
+            return broken(QStringLiteral("%1: object of %2 bytes at offset %3")
+                              .arg(name)
+                              .arg(size)
+                              .arg(filePos));
         if (qint64(size) > fileSize - filePos)
-            return fail(QStringLiteral("%1: object at offset %2 runs past the end of the file")
-                            .arg(file.fileName())
-                            .arg(filePos));
-        const qint64 at = filePos;
+            return broken(QStringLiteral("%1: object at offset %2 runs past the end of the file")
+                              .arg(name)
+                              .arg(filePos));
         filePos += qint64(size) + size % 4;
+        c.next = filePos;
         if (type != blf::LogContainer)
             continue; // top-level objects other than containers are stepped over
         if (size < blf::ObjectBaseSize + blf::ContainerHeaderSize ||
             size > quint32(blf::MaxContainerBytes))
-            return fail(QStringLiteral("%1: container of %2 bytes at offset %3")
-                            .arg(file.fileName())
-                            .arg(size)
-                            .arg(at));
+            return broken(QStringLiteral("%1: container of %2 bytes at offset %3")
+                              .arg(name)
+                              .arg(size)
+                              .arg(c.at));
         if (file.read(base + blf::ObjectBaseSize, blf::ContainerHeaderSize) !=
             blf::ContainerHeaderSize)
-            return fail(QStringLiteral("%1: truncated container").arg(file.fileName()));
-        const quint16 method = u16(base + 16);
-        const quint32 stated = u32(base + 24);
+            return broken(QStringLiteral("%1: truncated container").arg(name));
+        c.method = u16(base + 16);
+        c.stated = u32(base + 24);
         const int dataSize = int(size) - blf::ObjectBaseSize - blf::ContainerHeaderSize;
-        if (stated > quint32(blf::MaxContainerBytes))
-            return fail(QStringLiteral("%1: container at offset %2 claims %3 bytes")
-                            .arg(file.fileName())
-                            .arg(at)
-                            .arg(stated));
-        if (method != 0 && method != 2)
-            return fail(QStringLiteral("%1: container at offset %2 packed by unknown method %3")
-                            .arg(file.fileName())
-                            .arg(at)
-                            .arg(method));
-        // Keep what is left of the last container in front of the new data.
-        const int left = inner.size() - innerPos;
-        if (left > blf::MaxObjectBytes)
-            return fail(QStringLiteral("%1: object larger than %2 bytes")
-                            .arg(file.fileName())
-                            .arg(blf::MaxObjectBytes));
-        std::memmove(inner.data(), inner.constData() + innerPos, size_t(left));
-        innerPos = 0;
-        packed.resize(dataSize);
-        if (file.read(packed.data(), dataSize) != dataSize)
-            return fail(QStringLiteral("%1: truncated container").arg(file.fileName()));
-        if (method == 0) {
-            inner.resize(left + dataSize);
-            std::memcpy(inner.data() + left, packed.constData(), size_t(dataSize));
-        } else {
-            inner.resize(left + int(stated));
-            if (!inflater)
-                inflater.reset(new Inflater);
-            int produced = 0;
-            if (!inflater->into(packed.constData(), dataSize, inner.data() + left, int(stated),
-                                &produced))
-                return fail(QStringLiteral("%1: container at offset %2 does not inflate to its "
-                                           "stated %3 bytes")
-                                .arg(file.fileName())
-                                .arg(at)
-                                .arg(stated));
-            inner.resize(left + produced);
-        }
-        return Frame;
+        if (c.stated > quint32(blf::MaxContainerBytes))
+            return broken(QStringLiteral("%1: container at offset %2 claims %3 bytes")
+                              .arg(name)
+                              .arg(c.at)
+                              .arg(c.stated));
+        if (c.method != 0 && c.method != 2)
+            return broken(QStringLiteral("%1: container at offset %2 packed by unknown method %3")
+                              .arg(name)
+                              .arg(c.at)
+                              .arg(c.method));
+        // A stored container is read straight to where its objects are parsed.
+        QByteArray &to = c.method == 0 ? c.data : c.packed;
+        const int offset = c.method == 0 ? Headroom : 0;
+        to = spare();
+        to.resize(offset + dataSize);
+        if (file.read(to.data() + offset, dataSize) != dataSize)
+            return broken(QStringLiteral("%1: truncated container").arg(name));
+        c.kind = Container::Data;
+        c.unpacked = c.method == 0;
+        if (!c.unpacked)
+            c.data = spare();
+        return;
     }
+}
+
+void BlfFrameReader::readAhead()
+{
+    held.reset(new Container);
+    readContainer(*held);
+    if (held->kind != Container::Data || held->unpacked || noThread)
+        return;
+    if (!unpacker) {
+        try {
+            unpacker.reset(new Unpacker);
+        } catch (const std::system_error &) {
+            noThread = true; // out of threads: the next container inflates here, in turn
+            return;
+        }
+    }
+    unpacker->give(std::move(*held));
+    held.reset();
+    ahead = true;
+}
+
+KvFrameReader::Result BlfFrameReader::loadContainer()
+{
+    Container c;
+    if (ahead) {
+        unpacker->take(c);
+        ahead = false;
+    } else if (held) {
+        c = std::move(*held);
+        held.reset();
+    } else {
+        readContainer(c);
+        // Alternate: while this container inflates here, the unpacker inflates the next one,
+        // which is then parsed while the one after inflates here. Not for the first containers,
+        // so that a small file never starts a thread.
+        if (c.kind == Container::Data && !c.unpacked && ++loaded > 1)
+            readAhead();
+    }
+    const int left = inner.size() - innerPos;
+    const QString name = file.fileName();
+    switch (c.kind) {
+    case Container::End:
+        consumedPos = c.next;
+        // What is left must not be the start of an object.
+        if (left > 0 &&
+            QByteArray::fromRawData(inner.constData() + innerPos, left).contains("LOBJ"))
+            return fail(
+                QStringLiteral("%1: object at the end runs past the end of the file").arg(name));
+        return End;
+    case Container::Padding:
+        return left == 0 ? End : fail(c.error);
+    case Container::Broken:
+        return fail(c.error);
+    case Container::Data:
+        break;
+    }
+    if (!c.unpacked && !c.tried) {
+        if (!inflater)
+            inflater.reset(new Inflater);
+        c.unpack(*inflater);
+    }
+    if (!c.unpacked)
+        return fail(QStringLiteral("%1: container at offset %2 does not inflate to its "
+                                   "stated %3 bytes")
+                        .arg(name)
+                        .arg(c.at)
+                        .arg(c.stated));
+    if (left > blf::MaxObjectBytes)
+        return fail(
+            QStringLiteral("%1: object larger than %2 bytes").arg(name).arg(blf::MaxObjectBytes));
+    // The tail of the last container goes in front of the new data.
+    if (left <= Headroom) {
+        std::memcpy(c.data.data() + Headroom - left, inner.constData() + innerPos, size_t(left));
+        innerPos = Headroom - left;
+    } else {
+        QByteArray joined = spare();
+        joined.resize(left + c.data.size());
+        std::memcpy(joined.data() + Headroom, inner.constData() + innerPos, size_t(left));
+        std::memcpy(joined.data() + Headroom + left, c.data.constData() + Headroom,
+                    size_t(c.data.size() - Headroom));
+        recycle(c.data);
+        c.data = std::move(joined);
+        innerPos = Headroom;
+    }
+    inner.swap(c.data);
+    recycle(c.data);
+    recycle(c.packed);
+    consumedPos = c.next;
+    return Frame;
 }
 
 // Padding after the last object of a container: up to 7 bytes before the next one. Out of the
@@ -239,7 +426,7 @@ Q_NEVER_INLINE BlfFrameReader::Step BlfFrameReader::skipPadding(const char *p, i
         fail(QStringLiteral("%1: no object where one should start in the container before "
                             "offset %2")
                  .arg(file.fileName())
-                 .arg(filePos));
+                 .arg(consumedPos));
         return Step::Error;
     }
     innerPos += skip;
@@ -251,7 +438,7 @@ Q_NEVER_INLINE BlfFrameReader::Step BlfFrameReader::badObjectSize(quint32 size)
     fail(QStringLiteral("%1: object of %2 bytes in the container before offset %3")
              .arg(file.fileName())
              .arg(size)
-             .arg(filePos));
+             .arg(consumedPos));
     return Step::Error;
 }
 

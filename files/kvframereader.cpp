@@ -23,15 +23,15 @@ bool KvFrameReader::open(const QString &path)
         fail(QStringLiteral("%1: %2").arg(path, file.errorString()));
         return false;
     }
-    return start() && !failed;
+    ready = start() && !failed;
+    return ready;
 }
 
 KvFrameReader::Result KvFrameReader::read(KvFrame &frame)
 {
-    if (failed)
-        return Error;
-    if (!file.isOpen())
-        return fail(QStringLiteral("not open"));
+    // A flag, not file.isOpen(): this runs once per frame, and that is a call into Qt.
+    if (Q_UNLIKELY(failed || !ready))
+        return failed ? Error : fail(QStringLiteral("not open"));
     const Result r = next(frame);
     if (r == Skipped)
         ++skippedCount;

@@ -65,6 +65,7 @@ private:
     qint64 skippedCount = 0;
     qint64 unsupportedCount = 0;
     bool failed = false;
+    bool ready = false; // opened, and the format's start() passed
 };
 
 #endif // KVFRAMEREADER_H

@@ -105,6 +105,12 @@ void tst_KvBlf::reads_data()
     QTest::newRow("object split across containers")
         << blfFile(container(both.left(40)) + container(both.mid(40), 0)) << QStringList{a, b}
         << 0ll;
+    // From the third container on, the next one is inflated on a second thread.
+    const QByteArray big = object(65, QByteArray(6000, 'q'));
+    QTest::newRow("objects split across containers inflated ahead")
+        << blfFile(container(Msg1) + container(both.left(40)) + container(both.mid(40)) +
+                   container(big.left(5000)) + container(big.mid(5000) + Msg1) + container(Msg2))
+        << QStringList{a, a, b, a, b} << 0ll;
     QTest::newRow("stamps in 10 us") << blfFile(container(object(1, canBody(1, 0, 0, 1, ""), 7, 1)))
                                      << QStringList{describe(frame(70000, 1, "", 0, 0))} << 0ll;
     QTest::newRow("object header version 2, CAN message type 86")
@@ -160,6 +166,13 @@ void tst_KvBlf::badFiles_data()
         << good.left(good.size() - 8) << 0 << "runs past the end";
     QTest::newRow("inner object past the end of the file")
         << blfFile(container((Msg1 + Msg2).left(60))) << 1 << "runs past the end";
+    const QByteArray two = container(Msg1) + container(Msg2);
+    QTest::newRow("broken stream inflated ahead")
+        << blfFile(two + container(Msg1, 2, -1, QByteArray(40, 'x'))) << 2 << "does not inflate";
+    QTest::newRow("garbage read ahead")
+        << blfFile(two + "garbage garbage garbage") << 2 << "no object";
+    QTest::newRow("cut object, end read ahead")
+        << blfFile(container(Msg1) + container(Msg2 + Msg1.left(20))) << 2 << "runs past the end";
     QTest::newRow("stream that does not inflate")
         << blfFile(container(Msg1, 2, -1, QByteArray(40, 'x'))) << 0 << "does not inflate";
     QTest::newRow("stream beyond its stated size")
@@ -236,6 +249,24 @@ void tst_KvBlf::writerContainersAndHeader()
         ++containers;
     }
     QVERIFY(containers >= count * 48 / (128 * 1024));
+
+    // Read back whole, and dropped part-way while the next container is still inflating.
+    for (const int stopAfter : {count, 6000}) {
+        QString error;
+        std::unique_ptr<KvFrameReader> reader =
+            KvFormatRegistry::openReader(path, QStringLiteral("blf"), &error);
+        QVERIFY2(reader, qPrintable(error));
+        KvFrame f;
+        int n = 0;
+        while (n < stopAfter && reader->read(f) == KvFrameReader::Frame) {
+            QCOMPARE(f.timeNs, qint64(n) * 1000000);
+            QCOMPARE(f.id, quint32(n & 0x7FF));
+            ++n;
+        }
+        QCOMPARE(n, stopAfter);
+        if (n == count)
+            QCOMPARE(reader->read(f), KvFrameReader::End);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_KvBlf)
