@@ -39,6 +39,7 @@
 #include <QtTest/QtTest>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
+#include <QtWidgets/QDoubleSpinBox>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
@@ -49,9 +50,11 @@
 #include <QtWidgets/QSpinBox>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTabBar>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QTableView>
 #include <QtWidgets/QTableWidget>
+#include <QtWidgets/QToolButton>
 
 namespace {
 
@@ -1271,6 +1274,20 @@ void tst_KavriView::windowStateIsKept()
         auto *split = w.findChild<QSplitter *>();
         split->setSizes({200, 400});
         panes = split->sizes();
+        // Enlarged, the pages below give up their place; closed enlarged, the window keeps the
+        // layout from before.
+        QTest::mouseDClick(w.mainPages()->tabBar(), Qt::LeftButton, {},
+                           w.mainPages()->tabBar()->tabRect(0).center());
+        QVERIFY(w.isTopEnlarged() && w.enlargeButton()->isChecked());
+        QTRY_VERIFY(w.mainPages()->height() > 600);
+        w.enlargeButton()->click();
+        QVERIFY(!w.isTopEnlarged());
+        QTRY_COMPARE(split->sizes(), panes);
+        w.enlargeButton()->click();
+        w.transferPanel()->speedBox()->setValue(2.5);
+        w.transferPanel()->loopBox()->setValue(3);
+        w.transferPanel()->ignoreTimeStampsBox()->setChecked(true);
+        w.transferPanel()->channelMapEdit()->setText("1=0");
         w.trace()->setColumnShown(TraceModel::Spare2, true);
         w.trace()->setColumnShown(TraceModel::TimeStamp, false);
         w.trace()->timeModeBox()->setCurrentIndex(TraceModel::DeltaPerId);
@@ -1287,7 +1304,13 @@ void tst_KavriView::windowStateIsKept()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(w.size(), QSize(1100, 760));
+    QVERIFY(!w.isTopEnlarged());
     QCOMPARE(w.findChild<QSplitter *>()->sizes(), panes);
+    TransferPanel *replay = w.transferPanel();
+    QCOMPARE(replay->speedBox()->value(), 2.5);
+    QCOMPARE(replay->loopBox()->value(), 3);
+    QVERIFY(replay->ignoreTimeStampsBox()->isChecked());
+    QCOMPARE(replay->channelMapEdit()->text(), QString("1=0"));
     QVERIFY(!w.trace()->view()->isColumnHidden(TraceModel::Spare2));
     QVERIFY(w.trace()->view()->isColumnHidden(TraceModel::TimeStamp));
     QVERIFY(w.trace()->view()->isColumnHidden(TraceModel::Spare1));

@@ -76,7 +76,7 @@ private slots:
     void init();
     void showsDecodedValues_data();
     void showsDecodedValues();
-    void loadErrorsAreShownAndFileIsKept();
+    void loadErrorsAreShownAndSettingsAreKept();
     void plotDrawsChosenSignalsOnUnitAxes();
     void traceRowUnfolds_data();
     void traceRowUnfolds();
@@ -156,7 +156,8 @@ void tst_SignalsPanel::showsDecodedValues()
              qPrintable(page->unknownLabel()->text()));
 }
 
-void tst_SignalsPanel::loadErrorsAreShownAndFileIsKept()
+// The database and its ticked signals come back with the next window.
+void tst_SignalsPanel::loadErrorsAreShownAndSettingsAreKept()
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("faulty.dbc");
@@ -179,10 +180,12 @@ void tst_SignalsPanel::loadErrorsAreShownAndFileIsKept()
         QVERIFY(!page->loadDatabase(dir.filePath("missing.dbc")));
         QCOMPARE(page->fileName(), path);
         QCOMPARE(page->model()->rowCount(), 1);
+        page->model()->setChosen(0, true);
     }
     MainWindow again;
     QCOMPARE(again.signalsPanel()->fileName(), path);
     QCOMPARE(again.signalsPanel()->model()->rowCount(), 1);
+    QCOMPARE(again.signalsPanel()->model()->chosen(), QVector<int>{0});
     QVERIFY(KvBuffer::instance(0).DBCRun());
 }
 

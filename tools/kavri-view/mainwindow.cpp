@@ -39,8 +39,10 @@
 #include <QtWidgets/QScrollArea>
 #include <QtWidgets/QSplitter>
 #include <QtWidgets/QStatusBar>
+#include <QtWidgets/QTabBar>
 #include <QtWidgets/QTabWidget>
 #include <QtWidgets/QTableView>
+#include <QtWidgets/QToolButton>
 #include <QtWidgets/QVBoxLayout>
 
 namespace {
@@ -67,7 +69,7 @@ MainWindow::MainWindow(QWidget *parent)
       pages(new QTabWidget), views(new QTabWidget), panes(new QSplitter(Qt::Vertical)),
       lower(new QSplitter(Qt::Horizontal)), signalsPage(new SignalsPanel), plot(new SignalPlot),
       frameSignals(new FrameSignalsView), signalSend(new SignalSendPanel),
-      traceSplit(new QSplitter(Qt::Horizontal)), mainTabs(new QTabWidget)
+      traceSplit(new QSplitter(Qt::Horizontal)), mainTabs(new QTabWidget), enlarge(new QToolButton)
 {
     setWindowTitle(tr("Kavri View"));
     // The plot sits right after the figures, the dropped-rows note among them.
@@ -114,6 +116,15 @@ MainWindow::MainWindow(QWidget *parent)
     chargingScroll->setFrameShape(QFrame::NoFrame);
     mainTabs->addTab(chargingScroll, tr("Charging"));
     mainTabs->setDocumentMode(true);
+    // A small window leaves these pages a third of its height; the charging page and the plot
+    // are worth the whole of it for a while.
+    enlarge->setText(tr("Enlarge"));
+    enlarge->setCheckable(true);
+    enlarge->setAutoRaise(true);
+    enlarge->setToolTip(tr("Give these pages the whole window (or double-click a tab)"));
+    mainTabs->setCornerWidget(enlarge, Qt::TopRightCorner);
+    connect(enlarge, &QToolButton::toggled, this, &MainWindow::setTopEnlarged);
+    connect(mainTabs->tabBar(), &QTabBar::tabBarDoubleClicked, enlarge, &QToolButton::toggle);
     panes->addWidget(mainTabs);
     panes->addWidget(lower);
     panes->setStretchFactor(0, 3);
@@ -295,11 +306,30 @@ void MainWindow::showDroppedRows()
                                 : QString());
 }
 
+void MainWindow::setTopEnlarged(bool on)
+{
+    if (on == isTopEnlarged())
+        return;
+    if (on)
+        panesBeforeEnlarged = panes->saveState();
+    lower->setVisible(!on);
+    if (!on)
+        panes->restoreState(panesBeforeEnlarged);
+    const QSignalBlocker quiet(enlarge);
+    enlarge->setChecked(on);
+}
+
+bool MainWindow::isTopEnlarged() const
+{
+    return lower->isHidden();
+}
+
 void MainWindow::saveSettings() const
 {
     QSettings s(QStringLiteral("Kavri"), QStringLiteral("kavri-view"));
     s.setValue(QStringLiteral("window/geometry"), saveGeometry());
-    s.setValue(QStringLiteral("window/panes"), panes->saveState());
+    s.setValue(QStringLiteral("window/panes"),
+               isTopEnlarged() ? panesBeforeEnlarged : panes->saveState());
     s.setValue(QStringLiteral("window/lower"), lower->saveState());
     s.setValue(QStringLiteral("window/trace"), traceSplit->saveState());
     s.setValue(QStringLiteral("trace/header"), tracePanel->headerState());
@@ -311,6 +341,8 @@ void MainWindow::saveSettings() const
     s.setValue(QStringLiteral("files/tasks"), tasks->lastFile());
     charging->saveSettings(s);
     s.setValue(QStringLiteral("files/dbc"), signalsPage->fileName());
+    signalsPage->saveSettings(s);
+    transfers->saveSettings(s);
     const DeviceConfig c = bar->config();
     s.setValue(QStringLiteral("device/type"), c.type);
     s.setValue(QStringLiteral("device/index"), c.index);
@@ -340,8 +372,11 @@ void MainWindow::restoreSettings()
     charging->restoreSettings(s);
     // The last database comes back with its errors shown; a file gone since is forgotten.
     const QString dbc = s.value(QStringLiteral("files/dbc")).toString();
-    if (!dbc.isEmpty() && QFileInfo::exists(dbc))
+    if (!dbc.isEmpty() && QFileInfo::exists(dbc)) {
         signalsPage->loadDatabase(dbc);
+        signalsPage->restoreSettings(s);
+    }
+    transfers->restoreSettings(s);
     if (s.contains(QStringLiteral("device/type"))) {
         DeviceConfig c;
         c.type = s.value(QStringLiteral("device/type")).toUInt();

@@ -20,6 +20,7 @@ class QDialog;
 class QLabel;
 class QSplitter;
 class QTabWidget;
+class QToolButton;
 class NameEditor;
 class RecordPanel;
 class SendPanel;
@@ -89,6 +90,12 @@ public:
     QTabWidget *lowerPages() const { return pages; }
     QTabWidget *viewPages() const { return views; }
     QTabWidget *mainPages() const { return mainTabs; }
+    // The trace, plot and charging pages alone in the window, the pages below hidden: the
+    // "Enlarge" button beside their tabs, or a double click on a tab. The layout saved while
+    // enlarged is the one it returns to.
+    void setTopEnlarged(bool on);
+    bool isTopEnlarged() const;
+    QToolButton *enlargeButton() const { return enlarge; }
 
     void saveSettings() const;
 
@@ -134,6 +141,8 @@ private:
     QDialog *builder; // holds signalSend
     QSplitter *traceSplit;
     QTabWidget *mainTabs; // the trace, the signal plot and the charging page
+    QToolButton *enlarge;
+    QByteArray panesBeforeEnlarged;
 };
 
 #endif // MAINWINDOW_H

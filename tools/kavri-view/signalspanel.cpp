@@ -7,6 +7,7 @@
 #include "tablesizing.h"
 
 #include <QtCore/QFileInfo>
+#include <QtCore/QSettings>
 #include <QtCore/QSortFilterProxyModel>
 #include <QtGui/QFontDatabase>
 #include <QtWidgets/QFileDialog>
@@ -78,6 +79,33 @@ SignalsPanel::SignalsPanel(QWidget *parent)
     connect(build, &QPushButton::clicked, this, &SignalsPanel::buildFrameRequested);
     connect(filter, &QLineEdit::textChanged, proxy, &QSortFilterProxyModel::setFilterFixedString);
     connect(signalsModel, &SignalsModel::chosenChanged, this, &SignalsPanel::chosenChanged);
+}
+
+void SignalsPanel::saveSettings(QSettings &settings) const
+{
+    QStringList names;
+    if (db) {
+        for (const int row : signalsModel->chosen()) {
+            const KvDbcMessage &m = db->messages().at(signalsModel->messageOf(row));
+            names << m.name + QLatin1Char('.') + m.signalList.at(signalsModel->signalOf(row)).name;
+        }
+    }
+    settings.setValue(QStringLiteral("signals/plotted"), names);
+}
+
+void SignalsPanel::restoreSettings(const QSettings &settings)
+{
+    if (!db)
+        return;
+    const QStringList names = settings.value(QStringLiteral("signals/plotted")).toStringList();
+    for (const QString &name : names) {
+        // Message names hold no dot, signal names neither: the first dot splits them.
+        const int dot = name.indexOf(QLatin1Char('.'));
+        const int m = db->messageIndex(name.left(dot));
+        const int s = m < 0 || dot < 0 ? -1 : db->signalIndex(m, name.mid(dot + 1));
+        if (s >= 0)
+            signalsModel->setChosen(db->messages().at(m).firstSignal + s, true);
+    }
 }
 
 SignalsPanel::~SignalsPanel()

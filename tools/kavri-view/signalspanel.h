@@ -11,6 +11,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSettings;
 class QSortFilterProxyModel;
 class QTableView;
 class SignalsModel;
@@ -47,6 +48,11 @@ public:
     int channel() const { return ch; }
     // One refresh cycle: decodes what the channel queued and shows the latest values.
     void refresh();
+
+    // The signals ticked for the plot, by message and signal name, so that they come back ticked
+    // with the database even where an edited file numbers its signals differently.
+    void saveSettings(QSettings &settings) const;
+    void restoreSettings(const QSettings &settings);
 
     SignalsModel *model() const { return signalsModel; }
     QSortFilterProxyModel *sorted() const { return proxy; }

@@ -10,6 +10,7 @@
 
 #include <QtCore/QFile>
 #include <QtCore/QFileInfo>
+#include <QtCore/QSettings>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QDoubleSpinBox>
 #include <QtWidgets/QFileDialog>
@@ -119,6 +120,26 @@ TransferPanel::TransferPanel(KvDeviceSession *s, QWidget *parent)
         if (state != KvDeviceSession::Started)
             downloadSent = true;
     });
+}
+
+void TransferPanel::saveSettings(QSettings &settings) const
+{
+    settings.setValue(QStringLiteral("replay/speed"), speed->value());
+    settings.setValue(QStringLiteral("replay/passes"), loops->value());
+    settings.setValue(QStringLiteral("replay/maxGap"), maxGap->value());
+    settings.setValue(QStringLiteral("replay/ignoreStamps"), ignoreStamps->isChecked());
+    settings.setValue(QStringLiteral("replay/channelMap"), channelMap->text());
+}
+
+void TransferPanel::restoreSettings(const QSettings &settings)
+{
+    // The boxes bound what comes back: a value edited by hand out of range is clamped by them.
+    speed->setValue(settings.value(QStringLiteral("replay/speed"), speed->value()).toDouble());
+    loops->setValue(settings.value(QStringLiteral("replay/passes"), loops->value()).toInt());
+    maxGap->setValue(settings.value(QStringLiteral("replay/maxGap"), maxGap->value()).toDouble());
+    ignoreStamps->setChecked(
+        settings.value(QStringLiteral("replay/ignoreStamps"), ignoreStamps->isChecked()).toBool());
+    channelMap->setText(settings.value(QStringLiteral("replay/channelMap")).toString());
 }
 
 TransferPanel::~TransferPanel()

@@ -17,6 +17,7 @@ class QLabel;
 class QSpinBox;
 class QLineEdit;
 class QProgressBar;
+class QSettings;
 
 // File transfers on the working channel, each with a progress bar: replaying a recording (any
 // format the registry tells by its content) and downloading a firmware image. The replay
@@ -63,6 +64,11 @@ public:
     QString imageFileName() const;
     void setImageFileName(const QString &fileName);
     QString statusText() const;
+
+    // The replay's options (speed, passes, longest pause, time stamps ignored, channel map), kept
+    // between runs of the window.
+    void saveSettings(QSettings &settings) const;
+    void restoreSettings(const QSettings &settings);
 
     QProgressBar *replayBar() const { return replayProgress; }
     QDoubleSpinBox *speedBox() const { return speed; }
