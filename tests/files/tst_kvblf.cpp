@@ -175,6 +175,10 @@ void tst_KvBlf::badFiles_data()
         << blfFile(container(Msg1) + container(Msg2 + Msg1.left(20))) << 2 << "runs past the end";
     QTest::newRow("stream that does not inflate")
         << blfFile(container(Msg1, 2, -1, QByteArray(40, 'x'))) << 0 << "does not inflate";
+    QByteArray badSum = deflate(Msg1 + Msg2);
+    badSum[badSum.size() - 1] = char(badSum.at(badSum.size() - 1) ^ 1); // Adler-32's last byte
+    QTest::newRow("stream whose check sum fails")
+        << blfFile(container(Msg1 + Msg2, 2, -1, badSum)) << 0 << "does not inflate";
     QTest::newRow("stream beyond its stated size")
         << blfFile(container(Msg1 + Msg2, 2, 50)) << 0 << "does not inflate";
     QTest::newRow("container claiming 4 GiB")
