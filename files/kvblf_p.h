@@ -44,6 +44,11 @@ const int MaxContainerBytes = 16 * 1024 * 1024;
 const int MaxObjectBytes = 16 * 1024 * 1024;
 } // namespace blf
 
+// Reads the file front to back on the caller's thread. From the third compressed container on,
+// every other container is inflated on a thread of its own (Unpacker) while the one before is
+// parsed. Every field here belongs to the reading thread; the unpacking thread sees only the
+// container handed to it, moved in and out under the Unpacker's mutex. File access, checks and
+// error texts all stay on the reading thread, in file order.
 class BlfFrameReader : public KvFrameReader
 {
 public:
