@@ -5,9 +5,7 @@
 #include "tablesizing.h"
 
 #include <QtCore/QSortFilterProxyModel>
-#include <QtGui/QFontDatabase>
 #include <QtWidgets/QHBoxLayout>
-#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTableView>
@@ -22,13 +20,8 @@ IdStatisticsPanel::IdStatisticsPanel(KvIdStatistics &s, QWidget *parent)
     table->setModel(proxy);
     table->setSortingEnabled(true);
     table->sortByColumn(IdStatisticsModel::Id, Qt::AscendingOrder);
-    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    table->setWordWrap(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    fitColumnsToText(table, &IdStatisticsModel::widestText);
+    setUpTextTable(table, &IdStatisticsModel::widestText);
 
     auto *clear = new QPushButton(tr("Clear"));
     auto *bar = new QHBoxLayout;

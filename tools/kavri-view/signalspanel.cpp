@@ -9,10 +9,8 @@
 #include <QtCore/QFileInfo>
 #include <QtCore/QSettings>
 #include <QtCore/QSortFilterProxyModel>
-#include <QtGui/QFontDatabase>
 #include <QtWidgets/QFileDialog>
 #include <QtWidgets/QHBoxLayout>
-#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QLabel>
 #include <QtWidgets/QLineEdit>
 #include <QtWidgets/QPlainTextEdit>
@@ -33,13 +31,8 @@ SignalsPanel::SignalsPanel(QWidget *parent)
     table->setModel(proxy);
     table->setSortingEnabled(true);
     table->sortByColumn(-1, Qt::AscendingOrder); // database order until a title is clicked
-    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    table->setWordWrap(false);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    fitColumnsToText(table, &SignalsModel::widestText);
+    setUpTextTable(table, &SignalsModel::widestText);
 
     filter->setPlaceholderText(tr("Filter: message or signal"));
     filter->setClearButtonEnabled(true);

@@ -1,5 +1,6 @@
 #include "tablesizing.h"
 
+#include <QtGui/QFontDatabase>
 #include <QtWidgets/QHeaderView>
 #include <QtWidgets/QStyle>
 #include <QtWidgets/QTableView>
@@ -21,4 +22,14 @@ void fitColumnsToText(QTableView *table, const std::function<QString(int)> &wide
         table->setColumnWidth(c, std::max(title, text) + margin + 10);
     }
     header->setStretchLastSection(false);
+}
+
+void setUpTextTable(QTableView *table, const std::function<QString(int)> &widest)
+{
+    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    table->setWordWrap(false);
+    table->verticalHeader()->hide();
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
+    fitColumnsToText(table, widest);
 }

@@ -12,4 +12,9 @@ class QTableView;
 // margins, and turns off the stretching of the last column: no column is wider than it needs.
 void fitColumnsToText(QTableView *table, const std::function<QString(int)> &widest);
 
+// The window's tables of frames and values: the fixed-width system font, one line per row at a
+// fixed height, no row numbers, and columns fitted by fitColumnsToText(). Fixed sizes because
+// sizing to contents would convert every record of a long table.
+void setUpTextTable(QTableView *table, const std::function<QString(int)> &widest);
+
 #endif // TABLESIZING_H

@@ -4,7 +4,6 @@
 #include "tablesizing.h"
 #include "tracemodel.h"
 
-#include <QtGui/QFontDatabase>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QComboBox>
 #include <QtWidgets/QHBoxLayout>
@@ -38,15 +37,9 @@ TracePanel::TracePanel(QWidget *parent)
     auto *clear = new QPushButton(tr("Clear"));
 
     table->setModel(traceModel);
-    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setAlternatingRowColors(true);
-    table->setWordWrap(false);
-    table->verticalHeader()->hide();
-    // Fixed row heights and column widths: sizing to contents would convert every record.
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    fitColumnsToText(table, &TraceModel::widestText);
+    setUpTextTable(table, &TraceModel::widestText);
     QHeaderView *header = table->horizontalHeader();
     header->setContextMenuPolicy(Qt::CustomContextMenu);
     for (int c : {TraceModel::Spare1, TraceModel::Spare2, TraceModel::Spare3, TraceModel::Spare4})

@@ -5,10 +5,8 @@
 #include "tablesizing.h"
 #include "watchmodel.h"
 
-#include <QtGui/QFontDatabase>
 #include <QtWidgets/QCheckBox>
 #include <QtWidgets/QHBoxLayout>
-#include <QtWidgets/QHeaderView>
 #include <QtWidgets/QPushButton>
 #include <QtWidgets/QTableView>
 #include <QtWidgets/QVBoxLayout>
@@ -24,12 +22,7 @@ WatchPanel::WatchPanel(QWidget *parent)
     auto *clear = new QPushButton(tr("Clear"));
 
     table->setModel(watchModel);
-    table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    table->setWordWrap(false);
-    table->verticalHeader()->hide();
-    table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
-    fitColumnsToText(table, [](int column) {
+    setUpTextTable(table, [](int column) {
         if (column >= WatchModel::Byte0 && column < WatchModel::Direction)
             return QStringLiteral("00");
         switch (column) {
