@@ -352,7 +352,12 @@ KvCanObjWatchStr KvBuffer::getWatchFrame(int index)
     if (index >= 0 && static_cast<size_t>(index) < watchList.size()) {
         const KvCanObjWatch &watched = watchList[static_cast<size_t>(index)];
         watch.text = analyseData(watched.frame);
-        watch.changed = watched.changed;
+        // Bits of its own, never a shared copy: the receive thread's setBit() detaches the
+        // record's array while the caller may still hold a share of the old one, and the last
+        // release of that share would then rest on reference counting done inside Qt, which the
+        // thread checker cannot see. Eight bits cost nothing to copy.
+        for (int i = 0; i < 8; ++i)
+            watch.changed.setBit(i, watched.changed.testBit(i));
         watch.text.index = QString::number(index);
     }
     return watch;
