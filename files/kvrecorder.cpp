@@ -323,8 +323,11 @@ void KvRecorder::run()
                     break;
                 const size_t p = size_t(pick);
                 const KvCanObj &record = batches[p][next[p]];
-                const qint64 t = headNs[p];
                 Sink &sink = sinkFor(subscriptions[p]->channel());
+                // Held at the file's latest time: the merge orders one batch, but a frame of a
+                // later batch, or a sent frame with the host's millisecond stamp among received
+                // ones with the adapter's, may lie a fraction of a millisecond before it.
+                const qint64 t = qMax(headNs[p], sink.lastNs);
                 if (maxMs > 0 && t >= sink.originNs + maxMs * 1000000) {
                     const qint64 span = maxMs * 1000000;
                     ok = openSink(sink, t - t % span);
@@ -333,7 +336,7 @@ void KvRecorder::run()
                 }
                 KvFrame f = frameOf(record, qMax<qint64>(0, t - sink.originNs));
                 f.channel = quint8(subscriptions[p]->channel());
-                sink.lastNs = qMax(sink.lastNs, t);
+                sink.lastNs = t;
                 if (!sink.writer->write(f)) {
                     ok = fail(sink.writer->errorString());
                     break;

@@ -82,6 +82,9 @@ struct KvRecorderStatus
 //     unknown one fails start() ("no writable format for x.bin: ...");
 //   - stop() writes everything the subscriptions hold when it is called, then closes; frames the
 //     session delivers later are not recorded (stop the session first to keep them all);
+//   - times in a file never go back: a frame stamped before the one written before it (the
+//     adapter's stamps and the host's agree to about a millisecond) is written at that one's
+//     time;
 //   - frames that arrive while paused are taken and thrown away, not counted as dropped;
 //   - rotation by size happens between batches, once the file holds the size: a file may exceed
 //     it by one batch; rotation by time happens at the first frame past the file's span (a quiet
