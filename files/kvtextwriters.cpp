@@ -134,9 +134,11 @@ char *putData(char *p, const quint8 *data, int dlc, char separator)
     return p + 3 * dlc;
 }
 
+// To the nearest microsecond, as other tools print their seconds ("%f"): a frame that a BLF
+// file holds at 99,897 ns reads 0.000100 here and there alike.
 quint64 microsOf(qint64 ns)
 {
-    return ns > 0 ? quint64(ns / 1000) : 0;
+    return ns > 0 ? quint64((ns + 500) / 1000) : 0;
 }
 
 // "Sat Dec 05 08:28:12.778 PM 2026", in English whatever the locale, local time.

@@ -69,8 +69,8 @@ inline QString describe(const KvFrame &f)
 inline KvFrame kept(KvFrame f, const QString &format)
 {
     const KvFormat *fmt = KvFormatRegistry::find(format);
-    if (fmt->resolutionNs > 1)
-        f.timeNs -= f.timeNs % fmt->resolutionNs;
+    if (fmt->resolutionNs > 1) // to the nearest step
+        f.timeNs = (f.timeNs + fmt->resolutionNs / 2) / fmt->resolutionNs * fmt->resolutionNs;
     if (f.error) {
         f.remote = false;
         if (format == QLatin1String("asc") || format == QLatin1String("asclog")) {
