@@ -577,16 +577,18 @@ bool looksLikeCandump(const QByteArray &head)
 {
     if (!looksLikeText(head))
         return false;
-    bool found = false;
+    // Frame lines are the majority of the first few, not necessarily the first line: a log cut
+    // from a longer one starts mid-line, and the other tools still read the rest of it.
+    int frames = 0, others = 0;
     forEachLine(head, 64, [&](const TextField &line) {
         if (isBlank(line))
             return true;
         KvFrame f;
         const LineKind k = parseCandumpLine(line, f);
-        found = k == LineKind::Frame || k == LineKind::Unsupported;
-        return false;
+        ++(k == LineKind::Frame || k == LineKind::Unsupported ? frames : others);
+        return frames + others < 8;
     });
-    return found;
+    return frames > others;
 }
 
 bool looksLikeCsv(const QByteArray &head)

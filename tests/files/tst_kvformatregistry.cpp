@@ -230,6 +230,9 @@ void tst_KvFormatRegistry::detection_data()
                                  << "candump";
     QTest::newRow("candump log named .asc") << "a.asc" << candump << ""
                                             << "candump";
+    QTest::newRow("candump log cut mid-line") << "a.log"
+                                              << "9713) can0 12#1\n" + candump + candump << ""
+                                              << "candump";
     QTest::newRow("csv") << "a.csv" << csv << ""
                          << "csv";
     QTest::newRow("blf") << "a.blf" << blf << ""
